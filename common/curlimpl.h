@@ -1,0 +1,77 @@
+// One reusable HTTP request over one libcurl easy handle.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+
+#include "../compiled/filesystem.h"
+#include "callbacks.h"
+
+class CURLImpl {
+public:
+    CURLImpl();
+    virtual ~CURLImpl();
+    CURLImpl(const CURLImpl&) = delete;
+    CURLImpl& operator=(const CURLImpl&) = delete;
+
+    virtual void Clear();
+    virtual _CURLRTN PerformGet(void* writeFunction, void* writeData);
+    virtual _CURLRTN PerformPost(std::string body);
+    virtual _CURLRTN PerformPost(void* readFunction, void* readData, long long size);
+
+    void* GetCURL();
+
+    void SetURL(const char* url);
+    std::string GetURL();
+    void SetRequest(const char* method);
+    std::string GetRequest();
+    void SetPost(curl_httppost* form);
+
+    template <typename T>
+    void AddHeader(const char* name, T value) {
+        std::stringstream text;
+        text << value;
+        header[name] = text.str();
+    }
+    template <typename T>
+    void AddQuery(const char* name, T value) {
+        std::stringstream text;
+        text << value;
+        query[name] = text.str();
+    }
+    std::unordered_map<std::string, std::string> GetHeader();
+    std::unordered_map<std::string, std::string> GetQuery();
+
+    std::string BuildQueryString(bool escape);
+    curl_slist* BuildHeader();  // caller frees with curl_slist_free_all; null when empty
+    std::string Escape(const char* s);
+    std::string Unescape(const char* s);
+
+    void SetSpeedLimit(long long bytesPerSecond);
+    void SetLowSpeedTimeout(long seconds);
+    void SetSendBuffer();
+    void SetPostFileSize(long long size);
+    void BindHandle(std::shared_ptr<_FS_HANDLE> h);
+
+    // Upload-progress binding; its address is the context libcurl hands to _CURL_PROGRESS.
+    struct ProgressBinding {
+        void (*fn)(long total, long now, void* context, double speed) = nullptr;
+        void* context = nullptr;
+        void* handle = nullptr;
+    };
+
+protected:
+    std::shared_ptr<void> curl;
+    curl_httppost* post = nullptr;
+    ProgressBinding progress;
+    std::unordered_map<std::string, std::string> query;
+    std::unordered_map<std::string, std::string> header;
+    std::string url;
+    std::string request;
+    long connect_timeout = 10;
+    char errbuf[CURL_ERROR_SIZE] = {};
+};

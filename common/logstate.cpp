@@ -1,0 +1,4 @@
+#include "logstate.h"
+
+std::atomic<ILog*> logger{nullptr};
+std::mutex ll;

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, builds everything and runs every test.
+# Usage: scripts/test.sh [build-dir]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build="${1:-build}"
+scripts/install-deps.sh
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${WEBDAV_CMAKE_ARGS:-}
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+ctest --output-on-failure -j"$(nproc)" ${WEBDAV_CTEST_ARGS:-}

@@ -1,0 +1,146 @@
+// The WebDAV protocol object the host obtains from GetProtocol.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "../common/callbacks.h"
+#include "../common/curllogger.h"
+#include "../common/curlqueue.h"
+#include "../compiled/cache.h"
+#include "../compiled/filesystem.h"
+#include "../compiled/logger.h"
+
+// The process-wide pool of request objects shared by every Protocol.
+extern CURLQueue<CURLLogger> cq;
+
+// One parsed PROPFIND response.
+struct nodeinfo {
+    nodeinfo* next = nullptr;
+    _FS_FILE file;
+};
+
+// Percent-encodes every byte but letters, digits and "/_-.".
+std::string URLEncode(const char* text);
+// Percent-decodes an href; "%00" ends the text, an invalid escape is kept as it stands.
+std::string URLDecode(const char* text);
+// Converts text between character sets; returns it unchanged when conversion fails.
+std::string iconv_covert(std::string to, std::string from, std::string text, int* status);
+
+constexpr int WEBDAV_CURLAUTH_ANY = static_cast<int>(0xFFFFFFEF);
+
+class Protocol : public IProtocol_V2 {
+public:
+    Protocol(const char* address, IProtocolManager* manager);
+
+    // IRefObject / IProtocol_V1
+    void Release() override;
+    AERROR GetUserInfo(char* buffer, int* size) override;
+    AERROR GetQuota(unsigned long long* total, unsigned long long* used) override;
+    AERROR SetQuota(unsigned long long total, unsigned long long used) override;
+    AERROR GetType(char** type) override;
+    AERROR GetFileList(const char* id, IFileList* list, char** message) override;
+    AERROR GetChanges(IFileChanges* changes, char** message) override;
+    AERROR GetFileInfo(const char* id, _FS_FILE* file, char** message) override;
+    AERROR Rename(const char* id, const char* target, _FS_FILE* file, char** message) override;
+    AERROR Move(const char* id, const char* target, _FS_FILE* file, char** message) override;
+    AERROR MoveDir(const char* id, const char* target, _FS_FILE* file, char** message) override;
+    AERROR CreateDirectory(const char* id, _FS_FILE* file, char** message) override;
+    AERROR Delete(const char* id, char** message) override;
+    AERROR DeleteDirectory(const char* id, char** message) override;
+    AERROR Read(const char* id, long long offset, long long length,
+                std::shared_ptr<_FS_HANDLE> handle, IFetchCallback* callback,
+                char** message) override;
+    AERROR Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICacheIO* cache,
+                  _FS_FILE* file, char** message) override;
+    AERROR SetFileTime(const char* id, std::string time1, std::string time2, std::string time3,
+                       _FS_FILE* file, char** message) override;
+    AERROR SetOpt(const char* name, const char* value) override;
+    AERROR Connect() override;
+    AERROR GetCredential(char* buffer, int* size) override;
+    AERROR SetCredential(const char* credential) override;
+    AERROR TestConnect(char** message) override;
+    PT_FEATURE GetFeature() override;
+    void SetQuotaCallback(void* context, bool (*callback)(void* context, void* protocol,
+                                                          long long* total,
+                                                          long long* remaining)) override;
+    void FreeMsg(char* message) override;
+    // IProtocol_V2
+    AERROR GetIdentifier(char* buffer, int* size) override;
+    AERROR GetRootID(char* buffer, int* size) override;
+
+    virtual ~Protocol();
+    virtual AERROR AddAuth(std::shared_ptr<IAuth> auth);
+
+    // Building blocks shared by the operations (public for white-box tests).
+    std::string get_fullurl(const char* path);
+    _CURLRTN do_propfind(const char* path, int authType, const char* depth, long* offeredAuth);
+    void set_extra_opts(std::shared_ptr<CURLLogger> request, int authType);
+    void get_err_msg(_CURLRTN result, char** message);
+
+    nodeinfo* parsePropfindAnswer(xmlNodePtr root);
+    nodeinfo* parsePropfindResponse(xmlNodePtr response);
+    nodeinfo* parsePropfindHref(xmlNodePtr href);
+    void parsePropfindPropstat(xmlNodePtr propstat, nodeinfo* entry);
+    void parsePropfindProp(xmlNodePtr prop, nodeinfo* entry);
+    static nodeinfo* nodeinfoNew();
+    static void nodeinfoFree(nodeinfo* chain);
+
+    // Read context: one per Read, on the heap (it holds the 64 KiB staging buffer).
+    struct _RAWRITECTX {
+        int64_t offset = 0;
+        int64_t remaining = 0;
+        std::shared_ptr<_FS_HANDLE> handle;
+        char buffer[65536];
+        int32_t fill = 0;
+        IFetchCallback* callback = nullptr;
+    };
+    // Upload context: one per PUT.
+    struct _UPLOADCTX {
+        int64_t offset = 0;
+        std::shared_ptr<_FS_HANDLE> handle;
+        ICacheIO* cache = nullptr;
+        int64_t size = 0;
+    };
+
+    // Connection state (read by tests; written only where the operations say).
+    std::string url;
+    std::string rootPath;
+    std::atomic<int> authType{WEBDAV_CURLAUTH_ANY};
+    std::string user;
+    std::string password;
+    bool ssl = false;
+    bool gzip = true;
+    std::string userAgent;
+    int proxyType = 0;
+    std::string proxyHost;
+    std::string proxyUser;
+    std::string proxyPassword;
+    int proxyPort = 0;
+    unsigned long long quotaTotal = 0xA0000000000ULL;
+    unsigned long long quotaUsed = 0;
+    std::string exInfo;
+    long long speedLimit = 0;
+    std::atomic<int> tlsFallback{0};
+    bool (*quotaCallback)(void* context, void* protocol, long long* total,
+                          long long* remaining) = nullptr;
+    void* quotaContext = nullptr;
+    std::string nameCharset;
+    PT_FEATURE features = static_cast<PT_FEATURE>(0x120);
+    bool markFiles = false;
+    bool convertNames = false;
+    std::atomic<bool> useExpect{true};
+    std::atomic<bool> absoluteDestination{true};
+
+private:
+    _CURLRTN _Move(const char* id, const char* target, _FS_FILE* file, char** message,
+                   bool absolute);
+    _CURLRTN _Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICacheIO* cache,
+                     _FS_FILE* file, char** message);
+};
+
+size_t write_callback_cache_func(void* data, size_t size, size_t nmemb, void* context);
+size_t read_callback_cache_func(void* buffer, size_t size, size_t nmemb, void* context);
