@@ -8,8 +8,12 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   lighttpd lighttpd-mod-webdav apache2 apache2-utils
-  openssl curl python3
+  nginx libnginx-mod-http-dav-ext rclone php-cli php-sabre-dav
+  openssl curl python3 tzdata
 )
+# Node.js may come from another repository on some machines; only add Debian's when absent.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
