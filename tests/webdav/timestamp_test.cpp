@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +39,17 @@ private:
 
 bool have_zone(const char* name) {
     return access((std::string("/usr/share/zoneinfo/") + name).c_str(), R_OK) == 0;
+}
+
+// YYYY-MM-DDThh:mm:ss.000Z with digits where digits belong.
+bool fixed_form(const std::string& s) {
+    static const char shape[] = "dddd-dd-ddTdd:dd:dd.000Z";
+    if (s.size() != sizeof shape - 1) return false;
+    for (size_t i = 0; i < s.size(); i++) {
+        bool digit = s[i] >= '0' && s[i] <= '9';
+        if (shape[i] == 'd' ? !digit : s[i] != shape[i]) return false;
+    }
+    return true;
 }
 
 struct Row {
@@ -166,7 +176,6 @@ TEST(TimestampConversion, UsesTheClockWhenNoDateIsGiven) {
 
 TEST(TimestampConversion, AlwaysPrintsTheFixedForm) {
     ScopedTz tz("UTC");
-    const std::regex form(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.000Z)");
     const char* texts[] = {
         "Sun, 06 Nov 1994 08:49:37 GMT",
         "1994-11-06T08:49:37.1234567890123456789Z",
@@ -183,7 +192,7 @@ TEST(TimestampConversion, AlwaysPrintsTheFixedForm) {
     };
     for (const char* text : texts) {
         std::string out = convert_last_modified_to_rfc3339_at(text, &kFridayNight);
-        EXPECT_TRUE(std::regex_match(out, form)) << text << " -> " << out;
+        EXPECT_TRUE(fixed_form(out)) << text << " -> " << out;
     }
 }
 
