@@ -13,7 +13,9 @@
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // YYYY-MM-DDThh:mm:ss.000Z
 bool well_formed(const std::string& s) {

@@ -351,8 +351,8 @@ int match_multi_number(unsigned long long num, char c, const char* date, const c
     return static_cast<int>(end - date);
 }
 
-// A word of the strict reading. *month_ended is set when the word was a month
-// name.
+// A word of the strict reading. *was_month tells the caller that a dash right
+// after the word belongs to a date ("06-Nov-94").
 int match_alpha(const char* date, strict_state* s, bool* was_month) {
     *was_month = false;
     for (int i = 0; i < 12; i++) {
@@ -484,7 +484,8 @@ int match_tz(const char* date, strict_state* s) {
     return static_cast<int>(end - date);
 }
 
-// "@<seconds> +hhmm", the form a version-control object header carries.
+// "@<seconds> +hhmm": epoch seconds plus the zone offset of whoever wrote them.
+// The seconds are taken as they are; the offset is only reported.
 bool match_object_header_date(const char* date, struct timeval* tv, int* offset) {
     if (!is_digit(*date)) return false;
     const char* end;
