@@ -6,6 +6,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <unordered_map>
 
 #include "../compiled/filesystem.h"
@@ -33,15 +35,11 @@ public:
 
     template <typename T>
     void AddHeader(const char* name, T value) {
-        std::stringstream text;
-        text << value;
-        header[name] = text.str();
+        header[name] = Format(value);
     }
     template <typename T>
     void AddQuery(const char* name, T value) {
-        std::stringstream text;
-        text << value;
-        query[name] = text.str();
+        query[name] = Format(value);
     }
     std::unordered_map<std::string, std::string> GetHeader();
     std::unordered_map<std::string, std::string> GetQuery();
@@ -84,4 +82,17 @@ protected:
 
 private:
     void ApplyDefaults();
+
+    // The text a stream would make of value; text is taken as it stands,
+    // which is what streaming it gives, without building a stream per call.
+    template <typename T>
+    static std::string Format(const T& value) {
+        if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+            return std::string(std::string_view(value));
+        } else {
+            std::stringstream text;
+            text << value;
+            return text.str();
+        }
+    }
 };

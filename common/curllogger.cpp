@@ -85,7 +85,9 @@ std::string CURLLogger::DisplayURL() {
 void CURLLogger::BeforePerform() {
     std::string display = DisplayURL();
     InstallLogger();
-    last_url = Unescape(display.c_str());
+    // Decoding changes nothing in a URL without escapes.
+    last_url =
+        display.find('%') == std::string::npos ? std::move(display) : Unescape(display.c_str());
 }
 
 _CURLRTN CURLLogger::PerformGet(void* writeFunction, void* writeData) {
