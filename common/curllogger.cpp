@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 
