@@ -7,6 +7,7 @@
 #endif
 
 #include <cstdlib>
+#include <mutex>
 #include <regex>
 #include <vector>
 
