@@ -8,7 +8,8 @@
 //     host.logger().Has(1025, "GetFileList");
 //
 // Protocol objects are released by their unique_ptr (through Release) and
-// must not outlive the host that created them.
+// must not outlive the host that created them. Use one host at a time: the
+// library is loaded once per process, so its logger binding is shared.
 #pragma once
 
 #include <atomic>
