@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/logstate.h"
+#include "idle_pool.h"
 #include "support/host_doubles.h"
 #include "support/scripted_server.h"
 #include "webdav/protocol.h"
@@ -48,18 +49,6 @@ std::vector<std::string> ExactHeader(const RecordedRequest& request, const std::
         if (header.first == name) values.push_back(header.second);
     return values;
 }
-
-// Borrows every idle request object for the scope, so that the operations
-// inside get new ones, then hands them back.
-struct IdlePoolSetAside {
-    IdlePoolSetAside() {
-        while (cq.IdleCount() > 0) held.push_back(cq.GetCURL());
-    }
-    ~IdlePoolSetAside() {
-        for (auto& object : held) cq.PutCURL(object);
-    }
-    std::vector<std::shared_ptr<CURLLogger>> held;
-};
 
 class PropfindTest : public ::testing::Test {
 protected:
