@@ -33,6 +33,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "approxidate.h"
@@ -153,6 +154,9 @@ bool IsNullText(const ElementText& value) {
 
 std::shared_ptr<xmlDoc> ParseMultistatus(const char* data, size_t size) {
     if (data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return nullptr;
+    // libxml2's global set-up is not safe to race; host threads may list at once.
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { xmlInitParser(); });
     // No NOENT, DTDLOAD, DTDATTR or HUGE: entities are never substituted or
     // fetched, and libxml2's size limits stay in force. COMPACT keeps short
     // texts inside their nodes (a third less parse time on big listings);

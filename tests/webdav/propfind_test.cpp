@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/logstate.h"
@@ -386,6 +388,32 @@ TEST_F(PropfindTest, LearntBasicSchemeSendsCredentialsAtOnce) {
     // "alice:s3cr:t" in base64.
     EXPECT_EQ(requests[1].Header("Authorization"), "Basic YWxpY2U6czNjcjp0");
     EXPECT_EQ(requests[2].Header("Authorization"), "Basic YWxpY2U6czNjcjp0");
+}
+
+TEST_F(PropfindTest, ConcurrentListingsShareThePool) {
+    Protocol protocol((server.url() + "/dav").c_str(), nullptr);
+    const int threads = 4, each = 5;
+    for (int i = 0; i < threads * each; ++i)
+        server.Respond(
+            207,
+            Multistatus(Entry("/dav/", true) + Entry("/dav/a", false, 1) + Entry("/dav/b", true)),
+            kXml);
+    std::atomic<int> good{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&] {
+            for (int i = 0; i < each; ++i) {
+                ListSink sink;
+                char* message = nullptr;
+                if (protocol.GetFileList(nullptr, &sink, &message) == SUCCESS &&
+                    sink.files.size() == 2 && sink.files[0].id == "/a" && sink.files[1].id == "/b")
+                    ++good;
+                protocol.FreeMsg(message);
+            }
+        });
+    for (auto& worker : workers) worker.join();
+    EXPECT_EQ(good.load(), threads * each);
+    EXPECT_TRUE(server.Failures().empty());
 }
 
 TEST_F(PropfindTest, GetChangesDoesNothing) {
