@@ -229,7 +229,7 @@ void* CURLImpl::GetCURL() {
 }
 
 void CURLImpl::SetURL(const char* u) {
-    url = u;
+    url = u ? u : "";
 }
 
 std::string CURLImpl::GetURL() {
@@ -237,7 +237,7 @@ std::string CURLImpl::GetURL() {
 }
 
 void CURLImpl::SetRequest(const char* method) {
-    request = method;
+    request = method ? method : "";
 }
 
 std::string CURLImpl::GetRequest() {
@@ -287,6 +287,7 @@ curl_slist* CURLImpl::BuildHeader() {
 }
 
 std::string CURLImpl::Escape(const char* s) {
+    if (!s) return "";
     char* escaped = curl_easy_escape(curl.get(), s, static_cast<int>(std::strlen(s)));
     if (!escaped) return "";
     std::string text(escaped);
@@ -295,6 +296,7 @@ std::string CURLImpl::Escape(const char* s) {
 }
 
 std::string CURLImpl::Unescape(const char* s) {
+    if (!s) return "";
     int length = 0;
     char* plain = curl_easy_unescape(curl.get(), s, 0, &length);
     if (!plain) return "";

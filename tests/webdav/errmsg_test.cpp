@@ -72,9 +72,9 @@ TEST_F(ErrMsgTest, LastStatusLineWins) {
                                   "Content-Type: text/xml\r\n\r\n")),
               "207 Multi-Status");
     // An interim answer before the final one.
-    EXPECT_EQ(Message(WithHeaders("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\n\r\n",
-                                  201)),
-              "201 Created");
+    EXPECT_EQ(
+        Message(WithHeaders("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\n\r\n", 201)),
+        "201 Created");
     EXPECT_EQ(Message(WithHeaders("HTTP/2 200\r\n\r\n", 200)), "200");
 }
 

@@ -48,8 +48,8 @@ protected:
 TEST_F(MultistatusTest, AnyPrefixParsesTheSame) {
     const std::string expected = std::string("/a.txt|a.txt|1|5|") + kTime + ";";
     for (std::string prefix : {"D:", "d:", "lp1:", ""}) {
-        std::string props = "<" + prefix + "resourcetype/><" + prefix +
-                            "getcontentlength>5</" + prefix + "getcontentlength><" + prefix +
+        std::string props = "<" + prefix + "resourcetype/><" + prefix + "getcontentlength>5</" +
+                            prefix + "getcontentlength><" + prefix +
                             "getlastmodified>Tue, 15 Nov 1994 12:45:26 GMT</" + prefix +
                             "getlastmodified>";
         EXPECT_EQ(Trace(Multistatus(Response("/dav/a.txt", props, prefix), prefix)), expected)
@@ -84,7 +84,8 @@ TEST_F(MultistatusTest, OuterLevelsAreCaseSensitiveInnerLevelsAreNot) {
 
 TEST_F(MultistatusTest, DocumentMustStartWithTheMultistatusElement) {
     std::string body = Multistatus(Response("/dav/a.txt", kFileProps));
-    std::string commented = std::string(kHead) + "<!-- generated -->" + body.substr(sizeof(kHead) - 1);
+    std::string commented =
+        std::string(kHead) + "<!-- generated -->" + body.substr(sizeof(kHead) - 1);
     EXPECT_EQ(Trace(commented), "");
     std::string pi = std::string(kHead) + "<?style x?>" + body.substr(sizeof(kHead) - 1);
     EXPECT_EQ(Trace(pi), "");
@@ -92,12 +93,12 @@ TEST_F(MultistatusTest, DocumentMustStartWithTheMultistatusElement) {
 }
 
 TEST_F(MultistatusTest, ResponsesKeepDocumentOrderAndSkipThoseWithoutHref) {
-    std::string body = Multistatus(Response("/dav/", kFolderProps) +
-                                   "<D:response><D:propstat/></D:response>" +
-                                   "<D:responsedescription>x</D:responsedescription>" +
-                                   Response("/dav/b", kFileProps) + Response("/dav/a", kFileProps));
-    EXPECT_EQ(Trace(body), std::string("||2|0|") + kTime + ";/b|b|1|5|" + kTime + ";/a|a|1|5|" +
-                               kTime + ";");
+    std::string body =
+        Multistatus(Response("/dav/", kFolderProps) + "<D:response><D:propstat/></D:response>" +
+                    "<D:responsedescription>x</D:responsedescription>" +
+                    Response("/dav/b", kFileProps) + Response("/dav/a", kFileProps));
+    EXPECT_EQ(Trace(body),
+              std::string("||2|0|") + kTime + ";/b|b|1|5|" + kTime + ";/a|a|1|5|" + kTime + ";");
 }
 
 TEST_F(MultistatusTest, FirstHrefOnlyCounts) {
@@ -158,8 +159,8 @@ TEST_F(MultistatusTest, ContentLengthIsReadLikeAtoll) {
     auto size = [&](const std::string& text) {
         _FS_FILE file;
         WithChain(protocol,
-                  Multistatus(Response("/dav/s", "<D:getcontentlength>" + text +
-                                                     "</D:getcontentlength>")),
+                  Multistatus(
+                      Response("/dav/s", "<D:getcontentlength>" + text + "</D:getcontentlength>")),
                   [&](nodeinfo* chain) {
                       ASSERT_NE(chain, nullptr);
                       file = chain->file;
@@ -234,9 +235,7 @@ TEST_F(MultistatusTest, TimesFallBackToTheModificationTime) {
 }
 
 TEST_F(MultistatusTest, HrefsBecomeIdsRelativeToTheRoot) {
-    auto ids = [&](const std::string& href) {
-        return Trace(Multistatus(Response(href, "")));
-    };
+    auto ids = [&](const std::string& href) { return Trace(Multistatus(Response(href, ""))); };
     EXPECT_EQ(ids("http://server:8080/dav/a%20b/c.txt"), "/a b/c.txt|c.txt|0|0|;");
     EXPECT_EQ(ids("https://server/dav/Folder/"), "/Folder|Folder|0|0|;");
     EXPECT_EQ(ids("/dav/Folder/"), "/Folder|Folder|0|0|;");
@@ -251,11 +250,9 @@ TEST_F(MultistatusTest, HrefsBecomeIdsRelativeToTheRoot) {
 }
 
 TEST_F(MultistatusTest, HrefsOutsideTheRootAreDropped) {
-    auto ids = [&](const std::string& href) {
-        return Trace(Multistatus(Response(href, "")));
-    };
+    auto ids = [&](const std::string& href) { return Trace(Multistatus(Response(href, ""))); };
     EXPECT_EQ(ids("/"), "");
-    EXPECT_EQ(ids("/da"), "");  // shorter than the root
+    EXPECT_EQ(ids("/da"), "");         // shorter than the root
     EXPECT_EQ(ids("/davx/file"), "");  // shares the bytes but not the folder
     EXPECT_EQ(ids("/other/dav/file"), "");
     EXPECT_EQ(ids("/DAV/file"), "");
@@ -265,9 +262,7 @@ TEST_F(MultistatusTest, HrefsOutsideTheRootAreDropped) {
 
 TEST_F(MultistatusTest, HrefsUnderAnEmptyRoot) {
     protocol.rootPath = "";
-    auto ids = [&](const std::string& href) {
-        return Trace(Multistatus(Response(href, "")));
-    };
+    auto ids = [&](const std::string& href) { return Trace(Multistatus(Response(href, ""))); };
     EXPECT_EQ(ids("http://server"), "||0|0|;");
     EXPECT_EQ(ids("https://server/"), "||0|0|;");
     EXPECT_EQ(ids("/a/b"), "/a/b|b|0|0|;");
@@ -300,15 +295,13 @@ TEST_F(MultistatusTest, NamesTakeACharsetRoundTripWhenAsked) {
     // The id keeps the server's bytes; only the name is made UTF-8.
     EXPECT_EQ(Trace(Multistatus(Response(latin1, ""))), "/caf\xE9.txt|café.txt|0|0|;");
     // Valid UTF-8 comes back as it was.
-    EXPECT_EQ(Trace(Multistatus(Response("/dav/Gr%C3%BC%C3%9Fe", ""))),
-              "/Grüße|Grüße|0|0|;");
+    EXPECT_EQ(Trace(Multistatus(Response("/dav/Gr%C3%BC%C3%9Fe", ""))), "/Grüße|Grüße|0|0|;");
 
     // The default, the locale's own set: tests run in the C locale (ASCII),
     // where both steps fail and the name stays as the server sent it.
     protocol.nameCharset = "";
     EXPECT_EQ(Trace(Multistatus(Response(latin1, ""))), "/caf\xE9.txt|caf\xE9.txt|0|0|;");
-    EXPECT_EQ(Trace(Multistatus(Response("/dav/Gr%C3%BC%C3%9Fe", ""))),
-              "/Grüße|Grüße|0|0|;");
+    EXPECT_EQ(Trace(Multistatus(Response("/dav/Gr%C3%BC%C3%9Fe", ""))), "/Grüße|Grüße|0|0|;");
 }
 
 TEST_F(MultistatusTest, RealServerAnswers) {
@@ -357,8 +350,8 @@ TEST(ParseMultistatus, RefusesWhatIsNotAPlainXmlDocument) {
     std::string plain = "Not Found";
     EXPECT_EQ(ParseMultistatus(plain.data(), plain.size()), nullptr);
     // Any DTD is refused, even a harmless one.
-    std::string withDoctype = std::string(kHead) +
-                              "<!DOCTYPE multistatus><multistatus xmlns=\"DAV:\"/>";
+    std::string withDoctype =
+        std::string(kHead) + "<!DOCTYPE multistatus><multistatus xmlns=\"DAV:\"/>";
     EXPECT_EQ(ParseMultistatus(withDoctype.data(), withDoctype.size()), nullptr);
     // The body is not NUL-terminated: only size bytes are read.
     std::string doc = std::string(kHead) + "<multistatus xmlns=\"DAV:\"/>garbage";
@@ -376,19 +369,19 @@ TEST(ParseMultistatus, ExternalEntitiesNeverReachARecord) {
     Protocol protocol("http://127.0.0.1", nullptr);
     protocol.rootPath = "";
     for (std::string where : {"href", "getlastmodified", "getcontentlength"}) {
-        std::string body =
-            std::string(kHead) + "<!DOCTYPE D:multistatus [<!ENTITY x SYSTEM \"file://" +
-            secretPath + "\">]><D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>" +
-            (where == "href" ? "/&x;" : "/f") + "</D:href><D:propstat><D:prop>" +
-            (where == "href" ? "" : "<D:" + where + ">&x;</D:" + where + ">") +
-            "</D:prop></D:propstat></D:response></D:multistatus>";
+        std::string body = std::string(kHead) +
+                           "<!DOCTYPE D:multistatus [<!ENTITY x SYSTEM \"file://" + secretPath +
+                           "\">]><D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>" +
+                           (where == "href" ? "/&x;" : "/f") + "</D:href><D:propstat><D:prop>" +
+                           (where == "href" ? "" : "<D:" + where + ">&x;</D:" + where + ">") +
+                           "</D:prop></D:propstat></D:response></D:multistatus>";
         std::string trace = TraceBody(protocol, body);
         EXPECT_EQ(trace.find("SECRET"), std::string::npos) << trace;
         EXPECT_EQ(trace, "<no document>");
     }
     // Parameter entities and an external DTD are refused the same way.
-    std::string external = std::string(kHead) + "<!DOCTYPE m SYSTEM \"file://" + secretPath +
-                           "\"><m/>";
+    std::string external =
+        std::string(kHead) + "<!DOCTYPE m SYSTEM \"file://" + secretPath + "\"><m/>";
     EXPECT_EQ(ParseMultistatus(external.data(), external.size()), nullptr);
     std::remove(secretPath.c_str());
 }
@@ -409,7 +402,8 @@ TEST(ParseMultistatus, EntityExpansionBombFailsFast) {
     EXPECT_EQ(ParseMultistatus(bomb.data(), bomb.size()), nullptr);
 
     // The same without the reference to the top entity: refused for its DTD.
-    std::string declaredOnly = bomb.substr(0, bomb.find("]>") + 2) + "<D:multistatus xmlns:D=\"DAV:\"/>";
+    std::string declaredOnly =
+        bomb.substr(0, bomb.find("]>") + 2) + "<D:multistatus xmlns:D=\"DAV:\"/>";
     EXPECT_EQ(ParseMultistatus(declaredOnly.data(), declaredOnly.size()), nullptr);
 }
 

@@ -31,7 +31,7 @@ TEST(URLDecode, PercentWithoutTwoHexDigitsIsAnOrdinaryCharacter) {
     EXPECT_EQ(URLDecode("%4g"), "%4g");  // one digit is not enough
     EXPECT_EQ(URLDecode("%g4"), "%g4");
     EXPECT_EQ(URLDecode("%%41"), "%A");
-    EXPECT_EQ(URLDecode("50%"), "50%");  // ends right after the "%"
+    EXPECT_EQ(URLDecode("50%"), "50%");    // ends right after the "%"
     EXPECT_EQ(URLDecode("50%4"), "50%4");  // one character left
     EXPECT_EQ(URLDecode("%"), "%");
 }
