@@ -1,4 +1,5 @@
 // Changes to the remote namespace: MOVE, MKCOL and DELETE.
+#include <cstdint>
 #include <string>
 
 #include "../common/logstate.h"

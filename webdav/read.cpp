@@ -1,5 +1,6 @@
 // Ranged read: one GET with a Range header, delivered to the host's cache in 64 KiB blocks.
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cctype>
@@ -245,7 +246,11 @@ AERROR Protocol::Read(const char* path, long long offset, long long length,
         return FILE_READ_FAILED;
     }
     if (result.code == 0) {
-        if (Is2xx(result.http_status)) return undelivered ? READ_CANCELED : SUCCESS;
+        if (Is2xx(result.http_status) && !undelivered) return SUCCESS;
+        if (undelivered) {  // the host stopped it before the last block could go
+            __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "Read", path, 0);
+            return READ_CANCELED;
+        }
         if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
         if (result.http_status >= 300)
             __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "Read", path,
