@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -99,6 +100,42 @@ void BM_CurlCommandLine(benchmark::State& state) {
     state.SetBytesProcessed(kFileSize * state.iterations());
 }
 
+// curl -T and Upload in turn, file by file, so that load from elsewhere on the
+// machine weighs on both alike. Reports Upload's throughput as a share of curl's.
+void BM_PairedUpload(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    Served& served = Shared();
+    std::unique_ptr<Protocol, Releaser> protocol(
+        new Protocol(served.server.url().c_str(), nullptr));
+    FileCache cache(served.source);
+    auto handle = std::make_shared<_FS_HANDLE>();
+    std::string command =
+        "curl -s -f -o /dev/null -T '" + served.source + "' '" + served.server.url() + "/curl.bin'";
+    Clock::duration curl{}, ours{};
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        int status = std::system(command.c_str());
+        auto t1 = Clock::now();
+        _FS_FILE file;
+        file.name = "up.bin";
+        file.size = kFileSize;
+        AERROR result = protocol->Upload("", handle, &cache, &file, nullptr);
+        auto t2 = Clock::now();
+        if (status != 0 || result != SUCCESS) {
+            state.SkipWithError("upload failed");
+            return;
+        }
+        curl += t1 - t0;
+        ours += t2 - t1;
+    }
+    state.SetBytesProcessed(2 * kFileSize * state.iterations());
+    auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+    double n = static_cast<double>(state.iterations());
+    state.counters["curl_MBps"] = n * kFileSize / seconds(curl) / 1e6;
+    state.counters["upload_MBps"] = n * kFileSize / seconds(ours) / 1e6;
+    state.counters["upload_vs_curl_pct"] = 100.0 * seconds(curl) / seconds(ours);
+}
+
 BENCHMARK(BM_CurlCommandLine)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
@@ -109,6 +146,7 @@ BENCHMARK(BM_ProtocolUpload)
     ->UseRealTime()
     ->Iterations(2)
     ->Repetitions(3);
+BENCHMARK(BM_PairedUpload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
 
 }  // namespace
 

@@ -115,6 +115,10 @@ _CURLRTN CURLImpl::PerformGet(void* writeFunction, void* writeData) {
     }
     std::string target = WithQuery(url, BuildQueryString(true));
     auto headers = OwnList(BuildHeader());
+    if (!headers && !header.empty()) {
+        result.code = CURLE_OUT_OF_MEMORY;  // never send the request without its headers
+        return result;
+    }
 
     if (!request.empty()) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.c_str());
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
@@ -188,6 +192,10 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
         curl_easy_setopt(h, CURLOPT_SEEKDATA, static_cast<void*>(nullptr));
     }
     auto headers = OwnList(BuildHeader());
+    if (!headers && !header.empty()) {
+        result.code = CURLE_OUT_OF_MEMORY;  // never send the request without its headers
+        return result;
+    }
 
     if (!request.empty()) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.c_str());
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());

@@ -117,7 +117,7 @@ TEST(LoggerBinding, NullBindKeepsTheLoggerAndRebindReplacesIt) {
 // The same rules through the loaded library, using an operation that logs
 // (a failing request). Skipped while no operation of the library logs.
 TEST(LoggerBinding, LinesFollowTheBindingInTheLoadedLibrary) {
-    TestHost host(WEBDAV_PLUGIN_PATH, /*bindLogger=*/false);
+    TestHost host(PluginPath(), /*bindLogger=*/false);
     RecordingLogger a, b;
     ProtocolPtr protocol = host.Create(ClosedLoopbackUrl("/dav"));
     ASSERT_NE(protocol, nullptr);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/paths.h"
+
 namespace {
 
 struct Symbol {
@@ -32,7 +34,7 @@ std::vector<Symbol> DefinedDynamicSymbols(const std::string& library) {
 }
 
 std::vector<std::string> Golden() {
-    std::ifstream file(WEBDAV_SOURCE_DIR "/tests/abi/exports.txt");
+    std::ifstream file(SourceDir() + "/tests/abi/exports.txt");
     std::vector<std::string> names;
     for (std::string name; std::getline(file, name);)
         if (!name.empty()) names.push_back(name);
@@ -45,7 +47,7 @@ TEST(Exports, ExactlyTheNineEntryPointsAsFunctions) {
     ASSERT_EQ(golden.size(), 9u) << "tests/abi/exports.txt is unreadable or incomplete";
 
     std::vector<std::string> names;
-    for (const Symbol& symbol : DefinedDynamicSymbols(WEBDAV_PLUGIN_PATH)) {
+    for (const Symbol& symbol : DefinedDynamicSymbols(PluginPath())) {
         EXPECT_EQ(symbol.type, "T") << symbol.name << " is exported but is not a function";
         names.push_back(symbol.name);
     }

@@ -23,38 +23,38 @@ void UseOnce(TestHost& host, const std::string& address, const char* expectedUrl
     EXPECT_EQ(total, 0xA0000000000ULL);
 }
 
-bool IsLoaded(const char* path) {
-    void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+bool IsLoaded(const std::string& path) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (handle == nullptr) return false;
     dlclose(handle);
     return true;
 }
 
 TEST(Lifecycle, LoadUseReleaseUnloadAndReload) {
-    ASSERT_FALSE(IsLoaded(WEBDAV_PLUGIN_PATH));
+    ASSERT_FALSE(IsLoaded(PluginPath()));
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         {
             TestHost host;
-            ASSERT_TRUE(IsLoaded(WEBDAV_PLUGIN_PATH));
+            ASSERT_TRUE(IsLoaded(PluginPath()));
             UseOnce(host, "http://host/My Files/", "http://host/My%20Files");
             EXPECT_EQ(host.LiveObjects(), 0);
         }
         // Nothing may pin the library in memory (unique symbols, leaked
         // handles): the host unloads plug-ins it no longer needs.
-        EXPECT_FALSE(IsLoaded(WEBDAV_PLUGIN_PATH)) << "the library stayed mapped after dlclose";
+        EXPECT_FALSE(IsLoaded(PluginPath())) << "the library stayed mapped after dlclose";
     }
 }
 
 TEST(Lifecycle, ReloadStartsWithNoLoggerBound) {
     RecordingLogger first;
     {
-        TestHost host(WEBDAV_PLUGIN_PATH, /*bindLogger=*/false);
+        TestHost host(PluginPath(), /*bindLogger=*/false);
         ASSERT_TRUE(host.api().BindLogger(&first));
         // Unloaded with the logger still bound: the next load must not
         // remember a pointer into this scope.
     }
-    TestHost host(WEBDAV_PLUGIN_PATH, /*bindLogger=*/false);
+    TestHost host(PluginPath(), /*bindLogger=*/false);
     ProtocolPtr protocol = host.Create(ClosedLoopbackUrl("/dav"));
     ASSERT_NE(protocol, nullptr);
     char* message = nullptr;

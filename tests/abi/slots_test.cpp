@@ -30,46 +30,80 @@ using Result = int32_t;
 using QuotaCallback = bool (*)(void* context, void* protocol, long long* total,
                                long long* remaining);
 
-// Slots 0..26 as the host calls them.
+// The protocol object seen as the host sees it: a pointer to a table of
+// functions, each called with the object as its first argument. One line
+// per slot, 0..26, written from the host's slot list.
 class Protocol {
 public:
-    virtual void Release() = 0;                                                        // 0
-    virtual Result GetUserInfo(char* buffer, int* size) = 0;                           // 1
-    virtual Result GetQuota(unsigned long long* total, unsigned long long* used) = 0;  // 2
-    virtual Result SetQuota(unsigned long long total, unsigned long long used) = 0;    // 3
-    virtual Result GetType(char** type) = 0;                                           // 4
-    virtual Result GetFileList(const char* id, void* list, char** message) = 0;        // 5
-    virtual Result GetChanges(void* changes, char** message) = 0;                      // 6
-    virtual Result GetFileInfo(const char* id, _FS_FILE* file, char** message) = 0;    // 7
-    virtual Result Rename(const char* id, const char* target, _FS_FILE* file,
-                          char** message) = 0;  // 8
-    virtual Result Move(const char* id, const char* target, _FS_FILE* file,
-                        char** message) = 0;  // 9
-    virtual Result MoveDir(const char* id, const char* target, _FS_FILE* file,
-                           char** message) = 0;                                          // 10
-    virtual Result CreateDirectory(const char* id, _FS_FILE* file, char** message) = 0;  // 11
-    virtual Result Delete(const char* id, char** message) = 0;                           // 12
-    virtual Result DeleteDirectory(const char* id, char** message) = 0;                  // 13
-    virtual Result Read(const char* id, long long offset, long long length,
-                        std::shared_ptr<_FS_HANDLE> handle, void* callback,
-                        char** message) = 0;  // 14
-    virtual Result Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, void* cache,
-                          _FS_FILE* file, char** message) = 0;  // 15
-    virtual Result SetFileTime(const char* id, std::string time1, std::string time2,
-                               std::string time3, _FS_FILE* file, char** message) = 0;  // 16
-    virtual Result SetOpt(const char* name, const char* value) = 0;                     // 17
-    virtual Result Connect() = 0;                                                       // 18
-    virtual Result GetCredential(char* buffer, int* size) = 0;                          // 19
-    virtual Result SetCredential(const char* credential) = 0;                           // 20
-    virtual Result TestConnect(char** message) = 0;                                     // 21
-    virtual int64_t GetFeature() = 0;                                                   // 22
-    virtual void SetQuotaCallback(void* context, QuotaCallback callback) = 0;           // 23
-    virtual void FreeMsg(char* message) = 0;                                            // 24
-    virtual Result GetIdentifier(char* buffer, int* size) = 0;                          // 25
-    virtual Result GetRootID(char* buffer, int* size) = 0;                              // 26
+    explicit Protocol(void* object) : object(object) {}
 
-protected:
-    ~Protocol() = default;
+    void Release() { Call<0, void>(); }
+    Result GetUserInfo(char* buffer, int* size) { return Call<1, Result>(buffer, size); }
+    Result GetQuota(unsigned long long* total, unsigned long long* used) {
+        return Call<2, Result>(total, used);
+    }
+    Result SetQuota(unsigned long long total, unsigned long long used) {
+        return Call<3, Result>(total, used);
+    }
+    Result GetType(char** type) { return Call<4, Result>(type); }
+    Result GetFileList(const char* id, void* list, char** message) {
+        return Call<5, Result>(id, list, message);
+    }
+    Result GetChanges(void* changes, char** message) { return Call<6, Result>(changes, message); }
+    Result GetFileInfo(const char* id, _FS_FILE* file, char** message) {
+        return Call<7, Result>(id, file, message);
+    }
+    Result Rename(const char* id, const char* target, _FS_FILE* file, char** message) {
+        return Call<8, Result>(id, target, file, message);
+    }
+    Result Move(const char* id, const char* target, _FS_FILE* file, char** message) {
+        return Call<9, Result>(id, target, file, message);
+    }
+    Result MoveDir(const char* id, const char* target, _FS_FILE* file, char** message) {
+        return Call<10, Result>(id, target, file, message);
+    }
+    Result CreateDirectory(const char* id, _FS_FILE* file, char** message) {
+        return Call<11, Result>(id, file, message);
+    }
+    Result Delete(const char* id, char** message) { return Call<12, Result>(id, message); }
+    Result DeleteDirectory(const char* id, char** message) { return Call<13, Result>(id, message); }
+    Result Read(const char* id, long long offset, long long length,
+                std::shared_ptr<_FS_HANDLE> handle, void* callback, char** message) {
+        return Call<14, Result>(id, offset, length, std::move(handle), callback, message);
+    }
+    Result Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, void* cache, _FS_FILE* file,
+                  char** message) {
+        return Call<15, Result>(id, std::move(handle), cache, file, message);
+    }
+    Result SetFileTime(const char* id, std::string time1, std::string time2, std::string time3,
+                       _FS_FILE* file, char** message) {
+        return Call<16, Result>(id, std::move(time1), std::move(time2), std::move(time3), file,
+                                message);
+    }
+    Result SetOpt(const char* name, const char* value) { return Call<17, Result>(name, value); }
+    Result Connect() { return Call<18, Result>(); }
+    Result GetCredential(char* buffer, int* size) { return Call<19, Result>(buffer, size); }
+    Result SetCredential(const char* credential) { return Call<20, Result>(credential); }
+    Result TestConnect(char** message) { return Call<21, Result>(message); }
+    int64_t GetFeature() { return Call<22, int64_t>(); }
+    void SetQuotaCallback(void* context, QuotaCallback callback) {
+        Call<23, void>(context, callback);
+    }
+    void FreeMsg(char* message) { Call<24, void>(message); }
+    Result GetIdentifier(char* buffer, int* size) { return Call<25, Result>(buffer, size); }
+    Result GetRootID(char* buffer, int* size) { return Call<26, Result>(buffer, size); }
+
+private:
+    // Arguments travel exactly as declared: by-value strings and shared
+    // pointers are passed by value, as a virtual call passes them.
+    template <int Slot, typename R, typename... Args>
+    R Call(Args... args) {
+        using Function = R (*)(void*, Args...);
+        void** table = *static_cast<void***>(object);
+        return reinterpret_cast<Function>(table[Slot])(object, std::move(args)...);
+    }
+
+    void* object;
 };
 
 }  // namespace host_abi
@@ -170,7 +204,8 @@ protected:
     void SetUp() override {
         owned = host.Create(listener.Url("/dav"));
         ASSERT_NE(owned, nullptr);
-        p = reinterpret_cast<host_abi::Protocol*>(owned.get());
+        view = std::make_unique<host_abi::Protocol>(owned.get());
+        p = view.get();
     }
 
     // Frees a message through slot 24 and tells whether one came back.
@@ -193,6 +228,7 @@ protected:
     RecordingListener listener;
     TestHost host;
     ProtocolPtr owned;
+    std::unique_ptr<host_abi::Protocol> view;
     host_abi::Protocol* p = nullptr;
     RecordingListener::Request last;
 };
@@ -202,7 +238,7 @@ TEST_F(Slots, Slot0ReleaseDestroysTheObject) {
     ASSERT_TRUE(host.api().GetProtocol("http://127.0.0.1/x", nullptr, &raw));
     // A slot that did not destroy would leak (reported by the sanitizer
     // build); one that did something else with no arguments would misbehave.
-    reinterpret_cast<host_abi::Protocol*>(raw)->Release();
+    host_abi::Protocol(raw).Release();
 }
 
 TEST_F(Slots, Slots1To4InfoQuotaAndType) {
@@ -257,21 +293,32 @@ TEST_F(Slots, Slot7GetFileInfoSendsADepthZeroPropfind) {
 }
 
 TEST_F(Slots, Slots8To10MoveTheirOwnSource) {
+    using Operation = host_abi::Result (*)(host_abi::Protocol*, const char*, _FS_FILE*, char**);
     struct {
-        host_abi::Result (host_abi::Protocol::*operation)(const char*, const char*, _FS_FILE*,
-                                                          char**);
+        Operation operation;
         const char* id;
         bool logsRename;
-    } cases[] = {{&host_abi::Protocol::Rename, "/slot8", true},
-                 {&host_abi::Protocol::Move, "/slot9", false},
-                 {&host_abi::Protocol::MoveDir, "/slot10", false}};
+    } cases[] = {
+        {[](host_abi::Protocol* q, const char* id, _FS_FILE* f, char** m) {
+             return q->Rename(id, "/target", f, m);
+         },
+         "/slot8", true},
+        {[](host_abi::Protocol* q, const char* id, _FS_FILE* f, char** m) {
+             return q->Move(id, "/target", f, m);
+         },
+         "/slot9", false},
+        {[](host_abi::Protocol* q, const char* id, _FS_FILE* f, char** m) {
+             return q->MoveDir(id, "/target", f, m);
+         },
+         "/slot10", false},
+    };
     for (auto& c : cases) {
         SCOPED_TRACE(c.id);
         _FS_FILE file;
         file.name = "moved";
         char* message = nullptr;
         host.logger().Clear();
-        host_abi::Result result = (p->*c.operation)(c.id, "/target", &file, &message);
+        host_abi::Result result = c.operation(p, c.id, &file, &message);
         Free(message);
         ExpectRequest(result, "MOVE", c.id + 1);
         if (IsSkipped() || HasFatalFailure()) return;
@@ -417,7 +464,8 @@ TEST(SlotsClosedPort, NetworkSlotsFailCleanly) {
     TestHost host;
     ProtocolPtr owned = host.Create(ClosedLoopbackUrl("/dav"));
     ASSERT_NE(owned, nullptr);
-    auto* p = reinterpret_cast<host_abi::Protocol*>(owned.get());
+    host_abi::Protocol view(owned.get());
+    host_abi::Protocol* p = &view;
     auto handle = std::make_shared<_FS_HANDLE>();
     ListSink sink;
     MemoryFetch fetch;

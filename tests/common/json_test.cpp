@@ -4,6 +4,8 @@
 
 #include <climits>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -226,6 +228,23 @@ TEST(JsonText, InvalidUtf8DecodesToReplacementCharacters) {
     Json json;
     ASSERT_TRUE(json.Insert("w", std::wstring(L"x") + static_cast<wchar_t>(0xD800)));
     EXPECT_EQ(static_cast<std::string>(json.GetObject("w")), "x\xef\xbf\xbd");
+}
+
+TEST(JsonThreads, DocumentsParseOnSeveralThreadsAtOnce) {
+    // Separate documents on separate threads share only jansson's set-up.
+    auto work = [](int seed, int* found) {
+        for (int i = 0; i < 200; ++i) {
+            std::string text = "{\"data\":{\"n\":" + std::to_string(seed + i) + "}}";
+            Json json(text.c_str());
+            if (static_cast<int>(json.GetObject("/data/n")) == seed + i) ++*found;
+        }
+    };
+    int first = 0, second = 0;
+    std::thread a(work, 0, &first), b(work, 1000, &second);
+    a.join();
+    b.join();
+    EXPECT_EQ(first, 200);
+    EXPECT_EQ(second, 200);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "compiled/filesystem.h"
 #include "compiled/logger.h"
 #include "support/host_doubles.h"
+#include "support/paths.h"
 
 // The entry points as resolved from the loaded library.
 struct PluginEntryPoints {
@@ -55,7 +56,7 @@ class TestHost {
 public:
     // Loads the library (RTLD_NOW | RTLD_LOCAL) and binds logger(); throws
     // std::runtime_error when the library or an entry point cannot be found.
-    explicit TestHost(const std::string& path = WEBDAV_PLUGIN_PATH, bool bindLogger = true);
+    explicit TestHost(const std::string& path = PluginPath(), bool bindLogger = true);
     // Unbinds the logger and unloads the library.
     ~TestHost();
     TestHost(const TestHost&) = delete;

@@ -332,7 +332,7 @@ TEST_F(ReadTest, CancelFromInsideOnData) {
 }
 
 TEST_F(ReadTest, CancelFromAnotherThreadWhileDataFlows) {
-    std::string file = Pattern(8 * 65536);
+    std::string file = Pattern(32 * 65536);  // about 3 s to send: ample time to cancel
     ScriptedResponse r = Partial(file, 0, file.size());
     r.chunkSize = 65536;
     r.chunkDelayMs = 100;
@@ -348,7 +348,7 @@ TEST_F(ReadTest, CancelFromAnotherThreadWhileDataFlows) {
     host.join();
 
     ASSERT_FALSE(sink.blocks.empty());
-    EXPECT_LT(sink.blocks.size(), 8u);
+    EXPECT_LT(sink.blocks.size(), 32u);
     for (size_t i = 0; i < sink.blocks.size(); ++i) EXPECT_EQ(sink.blocks[i].offset, 65536LL * i);
     EXPECT_TRUE(sink.data() == file.substr(0, sink.data().size()));
 }

@@ -191,15 +191,16 @@ TEST_F(UploadTest, A417WhenTheSwitchIsAlreadyOffIsFinal) {
         log.Has(kErrorProtocol, "Upload upath: [/docs/f.bin] , code :[0], exec error: [417]"));
 }
 
-TEST_F(UploadTest, A417BeforeTheBodyIsHandledByTheTransport) {
-    // Refused before any byte was sent: libcurl repeats the request without Expect
-    // on its own, so the object's switch is left alone.
+TEST_F(UploadTest, A417BeforeTheBodyIsRetriedWithoutExpect) {
+    // Refused while libcurl still waits for 100 Continue, on a connection the server
+    // closes: no body byte went out, and the repeat carries the whole file.
     const size_t size = 2 * 1024 * 1024;
     std::string content = Pattern(size);
     MemoryCache cache(content);
     ScriptedResponse refuse;
     refuse.status = 417;
     refuse.expect = ScriptedResponse::ExpectMode::FinalNoBody;
+    refuse.headers = {{"Connection", "close"}};
     server.Enqueue(refuse);
     Accept("/dav/f.bin", size);
     _FS_FILE file = File("f.bin", size);
@@ -212,7 +213,9 @@ TEST_F(UploadTest, A417BeforeTheBodyIsHandledByTheTransport) {
     EXPECT_TRUE(requests[0].body.empty());
     EXPECT_FALSE(requests[1].HasHeader("Expect"));
     EXPECT_TRUE(requests[1].body == content);
-    EXPECT_TRUE(protocol->useExpect);
+    EXPECT_EQ(requests[2].method, "PROPFIND");
+    EXPECT_FALSE(protocol->useExpect);
+    EXPECT_TRUE(log.Has(kErrorProtocol, "Upload http 417 error, retry without Expect."));
 }
 
 // ---- Failures -----------------------------------------------------------------
