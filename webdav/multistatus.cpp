@@ -284,6 +284,7 @@ nodeinfo* Protocol::parsePropfindHref(xmlNodePtr href) {
     ElementText raw(href);
     // Reused across entries: one allocation less per entry of a big listing.
     thread_local std::string decoded;
+    if (decoded.capacity() > 65536) std::string().swap(decoded);  // after a freak href
     DecodeInto(raw.text, raw.size, decoded);
 
     size_t start = PathStart(decoded);

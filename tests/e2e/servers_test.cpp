@@ -467,6 +467,48 @@ TEST_P(ServersTest, FilesLiveThroughTheirWholeLife) {
     EXPECT_TRUE(fs::is_empty(Disk("")));
 }
 
+// One host process mounts several servers at once; the plug-in's pooled
+// requests go from one to the other, and each connection must still learn and
+// use its own server's scheme with its own credentials.
+TEST(ServersTogether, EachConnectionKeepsItsOwnSchemeAndCredentials) {
+    RealServer basic("lighttpd", {"basic", false, "alice", "secret"});
+    ASSERT_TRUE(basic.ok()) << basic.error();
+    RealServer digest("apache", {"digest", false, "bob", "other secret"});
+    ASSERT_TRUE(digest.ok()) << digest.error();
+    TestHost host;
+    auto open = [&](RealServer& server) {
+        ProtocolPtr p = host.Create(server.url());
+        if (p) {
+            p->SetOpt("user", server.user().c_str());
+            p->SetOpt("password", server.password().c_str());
+        }
+        return p;
+    };
+    ProtocolPtr first = open(basic), second = open(digest);
+    ASSERT_TRUE(first && second);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        host.logger().Clear();
+        EXPECT_EQ(first->TestConnect(nullptr), SUCCESS);
+        EXPECT_TRUE(host.logger().Has(kTraceProtocol, "WebDAV auth type : [1]"))
+            << host.logger().Dump();
+        host.logger().Clear();
+        EXPECT_EQ(second->TestConnect(nullptr), SUCCESS);
+        EXPECT_TRUE(host.logger().Has(kTraceProtocol, "WebDAV auth type : [2]"))
+            << host.logger().Dump();
+        // Basic credentials never travel to the server that asked for digest.
+        EXPECT_FALSE(host.logger().Has(0, "Server auth using Basic")) << host.logger().Dump();
+        ListSink one, two;
+        EXPECT_EQ(first->GetFileList("", &one, nullptr), SUCCESS);
+        EXPECT_EQ(second->GetFileList("", &two, nullptr), SUCCESS);
+    }
+    ProtocolPtr stranger = host.Create(digest.url());
+    ASSERT_NE(stranger, nullptr);
+    stranger->SetOpt("user", basic.user().c_str());
+    stranger->SetOpt("password", basic.password().c_str());
+    EXPECT_EQ(stranger->TestConnect(nullptr), ACCESS_DENIED);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, ServersTest, testing::ValuesIn(Cases()), CaseName);
 
 }  // namespace

@@ -94,6 +94,8 @@ give_tree_to_run_user() {
     run_user=www-data
     id "$run_user" >/dev/null 2>&1 || run_user=nobody
     chown -R "$run_user:" "$workdir"
+    runuser -u "$run_user" -- test -w "$root" ||
+      die "$run_user cannot reach $root: every directory above it must be open to others (chmod o+x)"
   fi
 }
 
@@ -154,13 +156,17 @@ while :; do
   exit 1
 done
 
-# Should our owner (the test process, or whoever set WEBDAV_SERVER_OWNER) die
-# without calling stop.sh, the server goes with it instead of lingering.
+# Should our owner die without calling stop.sh, the server goes with it
+# instead of lingering. The owner is WEBDAV_SERVER_OWNER (a process id; "none"
+# keeps the server until stop.sh), else the process that ran this script: a
+# wrapper that exits at once (sudo, runuser, a pipeline) needs the variable.
 owner="${WEBDAV_SERVER_OWNER:-$PPID}"
-setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ -f "$2/server.pgid" ]; do sleep 1; done
-  [ -f "$2/server.pgid" ] && exec "$3" "$2"' watchdog "$owner" "$workdir" "$here/stop.sh" \
-  </dev/null >/dev/null 2>&1 &
-echo $! >"$workdir/watchdog.pgid"
+if [ "$owner" != none ]; then
+  setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ -f "$2/server.pgid" ]; do sleep 1; done
+    [ -f "$2/server.pgid" ] && exec "$3" "$2"' watchdog "$owner" "$workdir" "$here/stop.sh" \
+    </dev/null >/dev/null 2>&1 &
+  echo $! >"$workdir/watchdog.pgid"
+fi
 
 echo "$url" >"$workdir/url"
 echo "$url"

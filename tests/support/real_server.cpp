@@ -41,8 +41,16 @@ int RunToFiles(const std::vector<std::string>& argv, const std::string& out, con
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    // The server's watchdog follows this process: should it die without the
+    // destructor running, the server goes too.
+    std::string owner = "WEBDAV_SERVER_OWNER=" + std::to_string(getpid());
+    std::vector<char*> env;
+    for (char** e = environ; e && *e; ++e)
+        if (strncmp(*e, "WEBDAV_SERVER_OWNER=", 20) != 0) env.push_back(*e);
+    env.push_back(const_cast<char*>(owner.c_str()));
+    env.push_back(nullptr);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         problem = "cannot run " + argv[0] + ": " + strerror(rc);
