@@ -1,4 +1,12 @@
 #include "chronolog.h"
-// PLACEHOLDER: replaced by the real implementation.
-ChronoLog::ChronoLog(std::string n) : name(std::move(n)) {}
-ChronoLog::~ChronoLog() = default;
+
+#include "../compiled/logger.h"
+#include "logstate.h"
+
+ChronoLog::ChronoLog(std::string name) : Chrono(), name(std::move(name)) {}
+
+ChronoLog::~ChronoLog() {
+    LOGLEVEL level = LOG_INFO | LOG_PROTOCOL;
+    long long ms = elapsed();
+    __LOG__A(current_logger(), level, "%s : %lldms", name.c_str(), ms);
+}

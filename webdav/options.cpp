@@ -1,4 +1,131 @@
+// Connection options: what the host configures, and how each request of the
+// connection carries it to libcurl.
+
+#include <strings.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "../common/json.h"
 #include "protocol.h"
-// PLACEHOLDER: replaced by the real implementation.
-AERROR Protocol::SetOpt(const char*, const char*) { return NOT_SUPPORTED; }
-void Protocol::set_extra_opts(std::shared_ptr<CURLLogger>, int) {}
+
+namespace {
+
+// The request object's own default, restored for connections without one:
+// pooled request objects move between connections.
+const char* const kDefaultUserAgent = "Tessaryn(gzip)";
+
+bool IsTrue(const char* value) {
+    return strcasecmp(value, "true") == 0;
+}
+
+// Reads a member when the document has it; an absent path keeps the field.
+void ReadText(Json& document, const char* path, std::string& field) {
+    if (document.HasObject(path)) field = static_cast<std::string>(document.GetObject(path));
+}
+void ReadInt(Json& document, const char* path, int& field) {
+    if (document.HasObject(path)) field = static_cast<int>(document.GetObject(path));
+}
+
+}  // namespace
+
+AERROR Protocol::SetOpt(const char* name, const char* value) {
+    if (name == nullptr || value == nullptr) return INVALID_PARAMETER;
+    if (strcasecmp(name, "gzip") == 0) {
+        gzip = IsTrue(value);
+    } else if (strcasecmp(name, "user_agent") == 0) {
+        userAgent = value;
+    } else if (strcasecmp(name, "ssl") == 0) {
+        ssl = IsTrue(value);
+    } else if (strcasecmp(name, "user") == 0) {
+        user = value;
+    } else if (strcasecmp(name, "password") == 0) {
+        password = value;
+    } else if (strcasecmp(name, "ex_info") == 0) {
+        exInfo = value;
+        try {
+            Json document(exInfo.c_str(), static_cast<unsigned int>(exInfo.size()));
+            // Read everything first so that a document that fails halfway
+            // changes nothing.
+            std::string newUser = user, newPassword = password, newAgent = userAgent;
+            std::string newProxyHost = proxyHost, newProxyUser = proxyUser;
+            std::string newProxyPassword = proxyPassword;
+            int newProxyType = proxyType, newProxyPort = proxyPort;
+            ReadText(document, "/data/user", newUser);
+            ReadText(document, "/data/pwd", newPassword);
+            ReadText(document, "/data/user_agent", newAgent);
+            ReadText(document, "/data/proxy_host", newProxyHost);
+            ReadInt(document, "/data/proxy_type", newProxyType);
+            ReadText(document, "/data/proxy_user", newProxyUser);
+            ReadText(document, "/data/proxy_pwd", newProxyPassword);
+            ReadInt(document, "/data/proxy_port", newProxyPort);
+            bool hasOption = document.HasObject("/data/option");
+            int option = hasOption ? static_cast<int>(document.GetObject("/data/option")) : 0;
+
+            user = newUser;
+            password = newPassword;
+            userAgent = newAgent;
+            proxyHost = newProxyHost;
+            proxyType = newProxyType;
+            proxyUser = newProxyUser;
+            proxyPassword = newProxyPassword;
+            proxyPort = newProxyPort;
+            if (hasOption) {
+                if (option & 0x40) features = features | PT_FEATURE_8;
+                markFiles = (option & 0x20) != 0;
+                if (option & 0x80) features = PT_FEATURE_800;
+                if (option & 0x800) convertNames = true;
+            }
+        } catch (...) {
+            // Not JSON (or not the shape we read): the host gets a result code,
+            // never an exception, and only exInfo has changed.
+            return INVALID_PARAMETER;
+        }
+    } else if (strcasecmp(name, "speedlimit") == 0) {
+        speedLimit = std::atoll(value);
+    }
+    return SUCCESS;
+}
+
+// Every option governed here is set on every request, also to its "off"
+// value: the request object comes from the pool shared by all connections
+// and must not keep another connection's proxy, agent or TLS fallback.
+void Protocol::set_extra_opts(std::shared_ptr<CURLLogger> request, int authType) {
+    CURL* handle = static_cast<CURL*>(request->GetCURL());
+    if (handle == nullptr) return;
+
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+    if (ssl && tlsFallback.load() == 1)
+        curl_easy_setopt(handle, CURLOPT_SSL_CIPHER_LIST, "TLSv1");
+    else
+        curl_easy_setopt(handle, CURLOPT_SSL_CIPHER_LIST, static_cast<char*>(nullptr));
+
+    curl_easy_setopt(handle, CURLOPT_HTTPAUTH,
+                     static_cast<unsigned long>(static_cast<unsigned int>(authType)));
+    curl_easy_setopt(handle, CURLOPT_USERNAME, user.c_str());
+    curl_easy_setopt(handle, CURLOPT_PASSWORD, password.c_str());
+
+    curl_easy_setopt(handle, CURLOPT_USERAGENT,
+                     userAgent.empty() ? kDefaultUserAgent : userAgent.c_str());
+
+    if (!proxyHost.empty()) {
+        long tunnel = proxyType == 3 ? 1L : 0L;
+        long kind = CURLPROXY_HTTP;
+        if (proxyType == 1) kind = CURLPROXY_SOCKS4A;
+        if (proxyType == 2) kind = CURLPROXY_SOCKS5;
+        curl_easy_setopt(handle, CURLOPT_HTTPPROXYTUNNEL, tunnel);
+        curl_easy_setopt(handle, CURLOPT_PROXYTYPE, kind);
+        curl_easy_setopt(handle, CURLOPT_PROXY, proxyHost.c_str());
+        curl_easy_setopt(handle, CURLOPT_PROXYPORT, static_cast<long>(proxyPort));
+        std::string credentials = proxyUser + ":" + proxyPassword;
+        curl_easy_setopt(handle, CURLOPT_PROXYUSERPWD, credentials.c_str());
+    } else {
+        // "" means no proxy at all, not even one named by the environment.
+        curl_easy_setopt(handle, CURLOPT_HTTPPROXYTUNNEL, 0L);
+        curl_easy_setopt(handle, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+        curl_easy_setopt(handle, CURLOPT_PROXY, "");
+        curl_easy_setopt(handle, CURLOPT_PROXYPORT, 0L);
+        curl_easy_setopt(handle, CURLOPT_PROXYUSERPWD, static_cast<char*>(nullptr));
+    }
+}

@@ -21,11 +21,14 @@ struct ScriptedResponse {
     bool contentLength = true;  // add "Content-Length" for body unless headers set one
     std::string raw;            // when set, sent as it stands instead of the fields above
 
-    int delayMs = 0;            // wait before answering
-    size_t chunkSize = 0;       // send the body in pieces of this size (0: at once) ...
-    int chunkDelayMs = 0;       // ... with this pause between pieces
+    int delayMs = 0;  // wait before answering
+    // A "Transfer-Encoding: chunked" entry in headers makes the body go out
+    // chunk-encoded (one chunk per piece) without "Content-Length".
+    size_t chunkSize = 0;                // send the body in pieces of this size (0: at once) ...
+    int chunkDelayMs = 0;                // ... with this pause between pieces
     long long closeAfterBodyBytes = -1;  // close the connection after this many body bytes
-    bool close = false;         // close the connection after the answer
+    bool close = false;                  // close the connection after the answer (add a
+                                         // "Connection: close" header yourself to announce it)
 
     // Requests that carry "Expect: 100-continue":
     enum class ExpectMode {
@@ -41,7 +44,7 @@ struct RecordedRequest {
     std::string version;
     std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
     std::string body;
-    std::string head;  // the raw request head, request line to blank line
+    std::string head;    // the raw request head, request line to blank line
     int connection = 0;  // index of the accepted connection it came on (0-based)
 
     // First value of a header (name compared without regard to case), "" if absent.
