@@ -1,25 +1,332 @@
+// The form API and the double-valued speed queries are deprecated upstream
+// but are what this object's contract is written in.
+#define CURL_DISABLE_DEPRECATION 1
+
 #include "curlimpl.h"
-// PLACEHOLDER: replaced by the real implementation.
-CURLImpl::CURLImpl() {}
-CURLImpl::~CURLImpl() = default;
-void CURLImpl::Clear() {}
-_CURLRTN CURLImpl::PerformGet(void*, void*) { _CURLRTN r; r.code = CURLE_FAILED_INIT; return r; }
-_CURLRTN CURLImpl::PerformPost(std::string) { _CURLRTN r; r.code = CURLE_FAILED_INIT; return r; }
-_CURLRTN CURLImpl::PerformPost(void*, void*, long long) { _CURLRTN r; r.code = CURLE_FAILED_INIT; return r; }
-void* CURLImpl::GetCURL() { return curl.get(); }
-void CURLImpl::SetURL(const char* u) { url = u; }
-std::string CURLImpl::GetURL() { return url; }
-void CURLImpl::SetRequest(const char* m) { request = m; }
-std::string CURLImpl::GetRequest() { return request; }
-void CURLImpl::SetPost(curl_httppost*) {}
-std::unordered_map<std::string, std::string> CURLImpl::GetHeader() { return header; }
-std::unordered_map<std::string, std::string> CURLImpl::GetQuery() { return query; }
-std::string CURLImpl::BuildQueryString(bool) { return {}; }
-curl_slist* CURLImpl::BuildHeader() { return nullptr; }
-std::string CURLImpl::Escape(const char*) { return {}; }
-std::string CURLImpl::Unescape(const char*) { return {}; }
-void CURLImpl::SetSpeedLimit(long long) {}
-void CURLImpl::SetLowSpeedTimeout(long) {}
-void CURLImpl::SetSendBuffer() {}
-void CURLImpl::SetPostFileSize(long long) {}
-void CURLImpl::BindHandle(std::shared_ptr<_FS_HANDLE>) {}
+
+#include <event2/buffer.h>
+
+#include <cstring>
+
+namespace {
+
+std::shared_ptr<curl_slist> OwnList(curl_slist* list) {
+    return std::shared_ptr<curl_slist>(list, [](curl_slist* l) {
+        if (l) curl_slist_free_all(l);
+    });
+}
+
+// Appends the query string to url, after "&" when url already carries one.
+std::string WithQuery(const std::string& url, const std::string& query) {
+    if (query.empty()) return url;
+    return url + (url.find('?') != std::string::npos ? "&" : "?") + query;
+}
+
+}  // namespace
+
+CURLImpl::CURLImpl() {
+    curl = std::shared_ptr<void>(curl_easy_init(), [](void* handle) {
+        if (handle) curl_easy_cleanup(handle);
+    });
+    ApplyDefaults();
+}
+
+CURLImpl::CURLImpl(NoHandle) {
+    curl = std::shared_ptr<void>(nullptr, [](void*) {});
+}
+
+void CURLImpl::ApplyDefaults() {
+    CURL* h = curl.get();
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, connect_timeout);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 20L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 32L);
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(h, CURLOPT_USERAGENT, "Tessaryn(gzip)");
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+}
+
+CURLImpl::~CURLImpl() {
+    // The handle may be shared; it must not keep pointers into this object.
+    if (CURL* h = curl.get()) {
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
+        curl_easy_setopt(h, CURLOPT_HTTPPOST, static_cast<curl_httppost*>(nullptr));
+    }
+    if (post) curl_formfree(post);
+}
+
+void CURLImpl::Clear() {
+    progress = ProgressBinding();
+    CURL* h = curl.get();
+    if (post) {
+        // Detach before freeing so the handle never points at a released form.
+        curl_easy_setopt(h, CURLOPT_HTTPPOST, static_cast<curl_httppost*>(nullptr));
+        curl_formfree(post);
+        post = nullptr;
+    }
+    url.clear();
+    request.clear();
+    curl_easy_setopt(h, CURLOPT_HEADER, 0L);
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(nullptr));
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
+    curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, static_cast<char*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+    curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, static_cast<curl_seek_callback>(nullptr));
+    curl_easy_setopt(h, CURLOPT_SEEKDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(0));
+    curl_easy_setopt(h, CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(0));
+    curl_easy_setopt(h, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(0));
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(nullptr));
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 20L);
+    query.clear();
+    header.clear();
+}
+
+_CURLRTN CURLImpl::PerformGet(void* writeFunction, void* writeData) {
+    _CURLRTN result;
+    CURL* h = curl.get();
+    if (!h) {
+        result.code = CURLE_FAILED_INIT;
+        return result;
+    }
+    std::memset(errbuf, 0, sizeof errbuf);
+    std::shared_ptr<evbuffer> buffer;
+    if (!writeFunction) {
+        buffer = std::shared_ptr<evbuffer>(evbuffer_new(), [](evbuffer* b) {
+            if (b) evbuffer_free(b);
+        });
+        if (!buffer) {
+            result.code = CURLE_OUT_OF_MEMORY;
+            return result;
+        }
+        writeFunction = reinterpret_cast<void*>(&write_callback_ev_func);
+        writeData = buffer.get();
+    }
+    std::string target = WithQuery(url, BuildQueryString(true));
+    auto headers = OwnList(BuildHeader());
+
+    if (!request.empty()) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.c_str());
+    curl_easy_setopt(h, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    // A post performed earlier on this object switched header delivery on;
+    // left on, the header bytes would land in this answer's body.
+    curl_easy_setopt(h, CURLOPT_HEADER, 0L);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, writeData);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFunction);
+
+    result.code = curl_easy_perform(h);
+    if (result.code == CURLE_OK) {
+        long status = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        result.http_status = static_cast<int32_t>(status);
+        curl_easy_getinfo(h, CURLINFO_SPEED_DOWNLOAD, &result.download_speed);
+        curl_easy_getinfo(h, CURLINFO_SPEED_UPLOAD, &result.upload_speed);
+        if (buffer) result.code = take_response(buffer.get(), -1, result);
+    }
+    if (result.message.empty()) result.message = errbuf;
+    return result;
+}
+
+_CURLRTN CURLImpl::PerformPost(std::string body) {
+    _BUFREADCTX cursor;
+    cursor.data = body.data();
+    cursor.pos = 0;
+    cursor.size = static_cast<int64_t>(body.size());
+    return PerformPost(reinterpret_cast<void*>(&read_callback_buf_func), &cursor, -1);
+}
+
+_CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long size) {
+    _CURLRTN result;
+    CURL* h = curl.get();
+    if (!h) {
+        result.code = CURLE_FAILED_INIT;
+        return result;
+    }
+    std::memset(errbuf, 0, sizeof errbuf);
+    std::shared_ptr<evbuffer> buffer(evbuffer_new(), [](evbuffer* b) {
+        if (b) evbuffer_free(b);
+    });
+    if (!buffer) {
+        result.code = CURLE_OUT_OF_MEMORY;
+        return result;
+    }
+
+    std::string postText;
+    std::string target;
+    if (!readFunction) {
+        postText = BuildQueryString(true);
+        target = url;
+    } else {
+        target = WithQuery(url, BuildQueryString(true));
+    }
+    bool seekable = false;
+    if (readData && size == -1) {
+        size = static_cast<const _BUFREADCTX*>(readData)->size;
+        seekable = readFunction != nullptr;
+    } else if (size == -1) {
+        size = static_cast<long long>(postText.size());
+    }
+    // Set or cleared on every post: a seek callback left from an earlier post
+    // would point at that post's finished cursor.
+    if (seekable) {
+        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &read_callback_buf_seek_func);
+        curl_easy_setopt(h, CURLOPT_SEEKDATA, readData);
+    } else {
+        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, static_cast<curl_seek_callback>(nullptr));
+        curl_easy_setopt(h, CURLOPT_SEEKDATA, static_cast<void*>(nullptr));
+    }
+    auto headers = OwnList(BuildHeader());
+
+    if (!request.empty()) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.c_str());
+    curl_easy_setopt(h, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_HEADER, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, buffer.get());
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &write_callback_ev_func);
+    if (post)
+        curl_easy_setopt(h, CURLOPT_HTTPPOST, post);
+    else
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+    if (!readFunction) {
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, postText.c_str());
+    } else {
+        // Fields from an earlier post would take precedence over the read callback.
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, static_cast<char*>(nullptr));
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, readFunction);
+        curl_easy_setopt(h, CURLOPT_READDATA, readData);
+    }
+
+    result.code = curl_easy_perform(h);
+    if (result.code == CURLE_OK) {
+        long status = 0;
+        long headerSize = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(h, CURLINFO_HEADER_SIZE, &headerSize);
+        result.http_status = static_cast<int32_t>(status);
+        curl_easy_getinfo(h, CURLINFO_SPEED_DOWNLOAD, &result.download_speed);
+        curl_easy_getinfo(h, CURLINFO_SPEED_UPLOAD, &result.upload_speed);
+        result.code = take_response(buffer.get(), headerSize, result);
+    }
+    if (result.message.empty()) result.message = errbuf;
+    return result;
+}
+
+void* CURLImpl::GetCURL() {
+    return curl.get();
+}
+
+void CURLImpl::SetURL(const char* u) {
+    url = u;
+}
+
+std::string CURLImpl::GetURL() {
+    return url;
+}
+
+void CURLImpl::SetRequest(const char* method) {
+    request = method;
+}
+
+std::string CURLImpl::GetRequest() {
+    return request;
+}
+
+void CURLImpl::SetPost(curl_httppost* form) {
+    if (post && post != form) {
+        curl_easy_setopt(curl.get(), CURLOPT_HTTPPOST, static_cast<curl_httppost*>(nullptr));
+        curl_formfree(post);
+    }
+    post = form;
+}
+
+std::unordered_map<std::string, std::string> CURLImpl::GetHeader() {
+    return header;
+}
+
+std::unordered_map<std::string, std::string> CURLImpl::GetQuery() {
+    return query;
+}
+
+std::string CURLImpl::BuildQueryString(bool escape) {
+    std::string text;
+    for (auto& entry : query) {
+        if (!text.empty()) text += "&";
+        text += entry.first;
+        text += "=";
+        text += escape ? Escape(entry.second.c_str()) : entry.second;
+    }
+    return text;
+}
+
+curl_slist* CURLImpl::BuildHeader() {
+    curl_slist* list = nullptr;
+    for (auto& entry : header) {
+        std::string line = entry.first + ": " + entry.second;
+        curl_slist* grown = curl_slist_append(list, line.c_str());
+        if (!grown) {
+            // Out of memory: a partial list would silently drop headers.
+            curl_slist_free_all(list);
+            return nullptr;
+        }
+        list = grown;
+    }
+    return list;
+}
+
+std::string CURLImpl::Escape(const char* s) {
+    char* escaped = curl_easy_escape(curl.get(), s, static_cast<int>(std::strlen(s)));
+    if (!escaped) return "";
+    std::string text(escaped);
+    curl_free(escaped);
+    return text;
+}
+
+std::string CURLImpl::Unescape(const char* s) {
+    int length = 0;
+    char* plain = curl_easy_unescape(curl.get(), s, 0, &length);
+    if (!plain) return "";
+    std::string text(plain);  // an encoded NUL ends the text
+    curl_free(plain);
+    return text;
+}
+
+void CURLImpl::SetSpeedLimit(long long bytesPerSecond) {
+    curl_off_t limit = static_cast<curl_off_t>(bytesPerSecond);
+    curl_easy_setopt(curl.get(), CURLOPT_MAX_SEND_SPEED_LARGE, limit);
+    curl_easy_setopt(curl.get(), CURLOPT_MAX_RECV_SPEED_LARGE, limit);
+}
+
+void CURLImpl::SetLowSpeedTimeout(long seconds) {
+    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, seconds);
+}
+
+void CURLImpl::SetSendBuffer() {
+    curl_easy_setopt(curl.get(), CURLOPT_SOCKOPTFUNCTION, &_sockopt_callback);
+}
+
+void CURLImpl::SetPostFileSize(long long size) {
+    curl_easy_setopt(curl.get(), CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+}
+
+void CURLImpl::BindHandle(std::shared_ptr<_FS_HANDLE> h) {
+    if (!h) return;
+    progress.fn = h->progressFn;
+    progress.context = h->progressContext;
+    progress.handle = curl.get();
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &_CURL_PROGRESS);
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &progress);
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
+}

@@ -65,6 +65,11 @@ public:
     };
 
 protected:
+    // Builds an object without an easy handle, as a failed curl_easy_init leaves
+    // it; lets tests check that such an object never reaches the network.
+    struct NoHandle {};
+    explicit CURLImpl(NoHandle);
+
     std::shared_ptr<void> curl;
     curl_httppost* post = nullptr;
     ProgressBinding progress;
@@ -73,5 +78,10 @@ protected:
     std::string url;
     std::string request;
     long connect_timeout = 10;
+    // Registered with libcurl by CURLLogger; lives as long as the object, so
+    // it outlives every transfer of the handle.
     char errbuf[CURL_ERROR_SIZE] = {};
+
+private:
+    void ApplyDefaults();
 };

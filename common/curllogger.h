@@ -16,8 +16,12 @@ public:
     _CURLRTN PerformPost(void* readFunction, void* readData, long long size) override;
     std::string GetLastURL();
 
+protected:
+    explicit CURLLogger(NoHandle tag);  // see CURLImpl(NoHandle)
+
 private:
     std::string DisplayURL();
+    void BeforePerform();  // display URL, trace switch, last_url
     std::string last_url;
 };
 
