@@ -31,10 +31,18 @@ char KindLetter(const _FS_FILE& file) {
     return '?';
 }
 
+// "2024-03-01T12:30:05.000Z" as "2024-03-01 12:30:05"; other texts as they are.
+std::string ShortTime(const std::string& rfc3339) {
+    if (rfc3339.empty()) return "-";
+    if (rfc3339.size() < 19 || rfc3339[10] != 'T' || rfc3339.back() != 'Z') return rfc3339;
+    std::string shown = rfc3339.substr(0, 19);
+    shown[10] = ' ';
+    return shown;
+}
+
 void PrintLong(const _FS_FILE& file, const std::string& name) {
-    const std::string& when = file.modifiedTime.empty() ? "-" : file.modifiedTime;
-    printf("%c %14lld  %-20s  %s\n", KindLetter(file), static_cast<long long>(file.size),
-           Printable(when).c_str(), Printable(name).c_str());
+    printf("%c %14lld  %-19s  %s\n", KindLetter(file), static_cast<long long>(file.size),
+           Printable(ShortTime(file.modifiedTime)).c_str(), Printable(name).c_str());
 }
 
 void PrintEntries(const Context& c, const std::vector<_FS_FILE>& files) {
