@@ -14,6 +14,8 @@ cmake --build "$build" --target davctl -j"$(nproc)"
 davctl="$(pwd)/$build/davctl"
 
 work="$(mktemp -d /tmp/webdav-demo.XXXXXX)"
+# The server may drop to a service account, which must reach its folder inside.
+chmod 755 "$work"
 cleanup() {
   tests/servers/stop.sh "$work/server" >/dev/null 2>&1 || true
   rm -rf "$work"

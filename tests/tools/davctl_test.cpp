@@ -194,7 +194,7 @@ void ExpectOneFailureLine(const Outcome& run, int status, const std::string& lin
     EXPECT_EQ(lines[0], line) << Describe(run);
 }
 
-TEST_F(DavctlOffline, UsageErrorsExitOneWithAHint) {
+TEST_F(DavctlOffline, UsageErrorsExitOneWithOneLine) {
     for (auto args : std::vector<std::vector<std::string>>{
              {},
              {"http://127.0.0.1:1/dav"},
@@ -211,7 +211,10 @@ TEST_F(DavctlOffline, UsageErrorsExitOneWithAHint) {
          }) {
         Outcome run = Go(args);
         EXPECT_EQ(run.status, 1) << Describe(run);
-        EXPECT_NE(run.err.find("Try 'davctl --help'."), std::string::npos) << Describe(run);
+        auto lines = Lines(run.err);
+        ASSERT_EQ(lines.size(), 1u) << Describe(run);
+        EXPECT_EQ(lines[0].rfind("davctl: ", 0), 0u) << lines[0];
+        EXPECT_EQ(lines[0].substr(lines[0].size() - 19), "; see davctl --help") << lines[0];
         EXPECT_EQ(run.out, "");
     }
 }
@@ -498,16 +501,26 @@ TEST_F(DavctlTest, LogLevelShowsThePluginsLinesOnStderr) {
 }
 
 TEST_F(DavctlTest, OptionsReachTheServer) {
-    // A speed limit slows nothing this small down but must be accepted; the user agent is
-    // visible in lighttpd's request handling only indirectly, so it must simply not break.
-    Outcome run = Go(
-        {"get", "/docs/readme.txt", "-", "--speed-limit", "1M", "--user-agent", "davctl-test/1.0"});
-    ASSERT_EQ(run.status, 0) << Describe(run);
-    EXPECT_EQ(run.out, Remote("docs/readme.txt"));
-    // A proxy that does not exist: every request fails, reported as one line.
-    Outcome proxied = Go({"ls", "--proxy", "127.0.0.1:1"});
-    EXPECT_EQ(proxied.status, 3) << Describe(proxied);
-    EXPECT_EQ(Lines(proxied.err).size(), 1u) << Describe(proxied);
+    // The user agent shows in the request headers the plug-in logs at trace level.
+    Outcome agent = Go({"get", "/docs/readme.txt", "-", "--speed-limit", "1M", "--user-agent",
+                        "davctl-test/1.0", "--log-level", "trace"});
+    ASSERT_EQ(agent.status, 0) << Describe(agent);
+    EXPECT_EQ(agent.out, Remote("docs/readme.txt"));
+    EXPECT_NE(agent.err.find("User-Agent: davctl-test/1.0"), std::string::npos) << agent.err;
+
+    // Through a proxy: the server itself answers absolute-form requests, so a host name that
+    // never resolves works only if every request really goes to the proxy.
+    std::string port = server.url().substr(server.url().rfind(':') + 1);  // "40123/dav"
+    std::string viaProxy = "http://webdav.invalid:" + port;
+    Outcome proxied =
+        Davctl({viaProxy, "ls", "/docs", "--proxy", "127.0.0.1:" + port.substr(0, port.find('/'))},
+               {{"WEBDAV_USER", server.user()}, {"WEBDAV_PASSWORD", server.password()}}, local);
+    EXPECT_EQ(proxied.status, 0) << Describe(proxied);
+    EXPECT_EQ(proxied.out, "readme.txt\nsub/\n");
+    // A proxy where nothing listens: one failure line.
+    Outcome dead = Go({"ls", "--proxy", "127.0.0.1:1"});
+    EXPECT_EQ(dead.status, 3) << Describe(dead);
+    EXPECT_EQ(Lines(dead.err).size(), 1u) << Describe(dead);
     EXPECT_EQ(Go({"ls", "--proxy", "nohostport"}).status, 1);
 }
 

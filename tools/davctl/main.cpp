@@ -15,7 +15,7 @@ namespace {
 const char* const davctlVersion = "1.0.0";
 
 int UsageError(const std::string& error) {
-    fprintf(stderr, "davctl: %s\nTry 'davctl --help'.\n", error.c_str());
+    fprintf(stderr, "davctl: %s; see davctl --help\n", error.c_str());
     return EXIT_USAGE;
 }
 
