@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -68,11 +69,10 @@ struct Outcome {  // one run of davctl
     std::string err;
 };
 
-// Runs davctl with args; env entries replace or (with an empty value) remove variables.
-// Standard input is /dev/null, so no prompt can appear.
-Outcome Davctl(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-               const std::string& workdir) {
-    Outcome run;
+// Starts davctl with args in workdir; env entries replace or (with an empty value) remove
+// variables. Standard input is /dev/null, so no prompt can appear. Returns the pid, or -1.
+pid_t Start(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+            const std::string& workdir) {
     std::string outPath = workdir + "/davctl.out", errPath = workdir + "/davctl.err";
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -103,10 +103,17 @@ Outcome Davctl(const std::vector<std::string>& args, const std::map<std::string,
     pid_t pid = 0;
     int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        run.err = "cannot run " + argv[0];
+    return rc == 0 ? pid : -1;
+}
+
+// Waits for a started davctl and collects what it printed.
+Outcome Finish(pid_t pid, const std::string& workdir) {
+    Outcome run;
+    if (pid < 0) {
+        run.err = "cannot run " + DavctlPath();
         return run;
     }
+    std::string outPath = workdir + "/davctl.out", errPath = workdir + "/davctl.err";
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -116,6 +123,11 @@ Outcome Davctl(const std::vector<std::string>& args, const std::map<std::string,
     fs::remove(outPath);
     fs::remove(errPath);
     return run;
+}
+
+Outcome Davctl(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+               const std::string& workdir) {
+    return Finish(Start(args, env, workdir), workdir);
 }
 
 std::string Describe(const Outcome& run) {
@@ -522,6 +534,34 @@ TEST_F(DavctlTest, OptionsReachTheServer) {
     EXPECT_EQ(dead.status, 3) << Describe(dead);
     EXPECT_EQ(Lines(dead.err).size(), 1u) << Describe(dead);
     EXPECT_EQ(Go({"ls", "--proxy", "nohostport"}).status, 1);
+}
+
+TEST_F(DavctlTest, InterruptedGetStopsAndRemovesThePartialFile) {
+    Seed("slow.bin", RandomBytes(4 << 20, 3));
+    GiveToServer();
+    WriteFile(local + "/slow.bin", "older copy");
+    // At 256 KiB/s the 4 MiB take 16 s: time enough to interrupt it in the middle.
+    std::map<std::string, std::string> env = {{"WEBDAV_USER", server.user()},
+                                              {"WEBDAV_PASSWORD", server.password()}};
+    pid_t pid = Start({server.url(), "get", "/slow.bin", "--speed-limit", "256K"}, env, local);
+    ASSERT_GT(pid, 0);
+    // The first delivered block shows in the temporary file: the transfer is under way.
+    bool started = false;
+    for (int i = 0; i < 1000 && !started; ++i) {
+        for (auto& entry : fs::directory_iterator(local))
+            if (entry.path().filename().string().rfind("slow.bin.davctl-", 0) == 0 &&
+                fs::file_size(entry.path()) > 0)
+                started = true;
+        if (!started) usleep(10000);
+    }
+    kill(pid, SIGINT);
+    Outcome run = Finish(pid, local);
+    ASSERT_TRUE(started) << Describe(run);
+    ExpectOneFailureLine(run, 130, "davctl: get /slow.bin: READ_CANCELED: interrupted");
+    EXPECT_EQ(ReadFile(local + "/slow.bin"), "older copy");
+    for (auto& entry : fs::directory_iterator(local))
+        EXPECT_EQ(entry.path().filename().string().find(".davctl-"), std::string::npos)
+            << entry.path();
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "commands.h"
 #include "file_io.h"
@@ -19,6 +21,29 @@ namespace {
 // Each Read asks for at most this much, so a stop or failure costs little and the
 // plug-in's per-request work stays small against the data moved.
 constexpr long long readPiece = 4LL << 20;
+
+// Under a speed limit libcurl may take a request's first bytes in one burst and then pause to
+// bring the average down; a pause longer than the transport's low-speed window (20 s) fails
+// the read, and a request that fits in one burst is not slowed at all. So a limited download
+// asks for a few seconds' worth at a time and keeps the overall pace itself.
+long long PieceFor(long long speedLimit) {
+    if (speedLimit <= 0) return readPiece;
+    long long piece = speedLimit > readPiece / 4 ? readPiece : speedLimit * 4;
+    return std::max(piece, 64LL << 10);
+}
+
+// Waits until done bytes are no ahead of the limit; false when Ctrl-C came meanwhile.
+bool KeepPace(std::chrono::steady_clock::time_point begin, long long done, long long speedLimit) {
+    if (speedLimit <= 0) return true;
+    auto due = begin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(static_cast<double>(done) / speedLimit));
+    while (std::chrono::steady_clock::now() < due) {
+        if (InterruptGuard::Interrupted()) return false;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(50), due - std::chrono::steady_clock::now()));
+    }
+    return !InterruptGuard::Interrupted();
+}
 
 bool IsDirectory(const std::string& local) {
     struct stat info;
@@ -55,17 +80,19 @@ int RunGet(Context& c) {
 
     std::string target = o.args.size() > 1 ? o.args[1] : NameOf(path);
     if (target != "-" && IsDirectory(target)) target += "/" + NameOf(path);
+    // Ctrl-C is caught from before the partial file exists until after it is gone.
+    auto handle = std::make_shared<_FS_HANDLE>();
+    InterruptGuard interrupt(handle);
     LocalOutput output;
     std::string error;
     if (!output.Open(target, &error))
         return Report("create " + target, FILE_OPEN_FAILED, error, EXIT_LOCAL);
 
-    auto handle = std::make_shared<_FS_HANDLE>();
     Progress progress(c.progress && target != "-", length);
     FileFetch sink(output.fd(), output.positional(), start, handle, &progress);
-    InterruptGuard interrupt(handle);
+    auto begin = std::chrono::steady_clock::now();
     for (long long done = 0; done < length;) {
-        long long piece = std::min(readPiece, length - done);
+        long long piece = std::min(PieceFor(o.speedLimit), length - done);
         Outcome read = Call(c.dav, [&](char** message) {
             return c.dav->Read(path.c_str(), start + done, piece, handle, &sink, message);
         });
@@ -81,6 +108,8 @@ int RunGet(Context& c) {
                               std::to_string(start + done),
                           EXIT_FAILED);
         done += piece;
+        if (done < length && !KeepPace(begin, done, o.speedLimit))
+            return Report(action, READ_CANCELED, "interrupted", EXIT_INTERRUPTED);
     }
     progress.Finish();
     if (!output.Commit(&error))
