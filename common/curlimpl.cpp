@@ -115,6 +115,10 @@ _CURLRTN CURLImpl::PerformGet(void* writeFunction, void* writeData) {
     }
     std::string target = WithQuery(url, BuildQueryString(true));
     auto headers = OwnList(BuildHeader());
+    if (!headers && !header.empty()) {
+        result.code = CURLE_OUT_OF_MEMORY;  // never send the request without its headers
+        return result;
+    }
 
     if (!request.empty()) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.c_str());
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
@@ -188,6 +192,10 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
         curl_easy_setopt(h, CURLOPT_SEEKDATA, static_cast<void*>(nullptr));
     }
     auto headers = OwnList(BuildHeader());
+    if (!headers && !header.empty()) {
+        result.code = CURLE_OUT_OF_MEMORY;  // never send the request without its headers
+        return result;
+    }
 
     if (!request.empty()) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.c_str());
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
@@ -229,7 +237,7 @@ void* CURLImpl::GetCURL() {
 }
 
 void CURLImpl::SetURL(const char* u) {
-    url = u;
+    url = u ? u : "";
 }
 
 std::string CURLImpl::GetURL() {
@@ -237,7 +245,7 @@ std::string CURLImpl::GetURL() {
 }
 
 void CURLImpl::SetRequest(const char* method) {
-    request = method;
+    request = method ? method : "";
 }
 
 std::string CURLImpl::GetRequest() {
@@ -287,6 +295,7 @@ curl_slist* CURLImpl::BuildHeader() {
 }
 
 std::string CURLImpl::Escape(const char* s) {
+    if (!s) return "";
     char* escaped = curl_easy_escape(curl.get(), s, static_cast<int>(std::strlen(s)));
     if (!escaped) return "";
     std::string text(escaped);
@@ -295,6 +304,7 @@ std::string CURLImpl::Escape(const char* s) {
 }
 
 std::string CURLImpl::Unescape(const char* s) {
+    if (!s) return "";
     int length = 0;
     char* plain = curl_easy_unescape(curl.get(), s, 0, &length);
     if (!plain) return "";

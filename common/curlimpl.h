@@ -6,6 +6,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <unordered_map>
 
 #include "../compiled/filesystem.h"
@@ -31,17 +33,14 @@ public:
     std::string GetRequest();
     void SetPost(curl_httppost* form);
 
+    // A null text value is ignored: an empty one would suppress the header.
     template <typename T>
     void AddHeader(const char* name, T value) {
-        std::stringstream text;
-        text << value;
-        header[name] = text.str();
+        if (!IsNullText(value)) header[name] = Format(value);
     }
     template <typename T>
     void AddQuery(const char* name, T value) {
-        std::stringstream text;
-        text << value;
-        query[name] = text.str();
+        if (!IsNullText(value)) query[name] = Format(value);
     }
     std::unordered_map<std::string, std::string> GetHeader();
     std::unordered_map<std::string, std::string> GetQuery();
@@ -84,4 +83,23 @@ protected:
 
 private:
     void ApplyDefaults();
+
+    // The text a stream would make of value; text is taken as it stands,
+    // which is what streaming it gives, without building a stream per call.
+    template <typename T>
+    static bool IsNullText(const T& value) {
+        if constexpr (std::is_same_v<T, const char*> || std::is_same_v<T, char*>)
+            return value == nullptr;
+        return false;
+    }
+    template <typename T>
+    static std::string Format(const T& value) {
+        if constexpr (std::is_convertible_v<const T&, std::string_view>) {
+            return std::string(std::string_view(value));
+        } else {
+            std::stringstream text;
+            text << value;
+            return text.str();
+        }
+    }
 };

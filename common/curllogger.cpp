@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -85,7 +84,9 @@ std::string CURLLogger::DisplayURL() {
 void CURLLogger::BeforePerform() {
     std::string display = DisplayURL();
     InstallLogger();
-    last_url = Unescape(display.c_str());
+    // Decoding changes nothing in a URL without escapes.
+    last_url =
+        display.find('%') == std::string::npos ? std::move(display) : Unescape(display.c_str());
 }
 
 _CURLRTN CURLLogger::PerformGet(void* writeFunction, void* writeData) {
@@ -120,20 +121,22 @@ std::string CURLLogger::GetLastURL() {
 }
 
 int CURLDebug(CURL*, curl_infotype type, char* data, size_t size, void*) {
+    // Verbose mode outlives an unbound logger; then there is nothing to copy for.
+    ILog* log = current_logger();
+    if (!log) return 0;
     switch (type) {
         case CURLINFO_TEXT:
-            __LOG__A(current_logger(), LOG_INFO | LOG_CURL, "[INFORMATION] %s",
-                     std::string(data, size).c_str());
+            __LOG__A(log, LOG_INFO | LOG_CURL, "[INFORMATION] %s", std::string(data, size).c_str());
             break;
         case CURLINFO_HEADER_IN:
             if (size > 0 && data[0] == '\r') break;
-            __LOG__A(current_logger(), LOG_TRACE | LOG_CURL, "[HEADER   >>] %s",
+            __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   >>] %s",
                      std::string(data, size).c_str());
             break;
         case CURLINFO_HEADER_OUT:
             if (size > 0 && data[0] == '\r') break;
             if (size >= 5 && std::memcmp(data, "PASS ", 5) == 0) break;
-            __LOG__A(current_logger(), LOG_TRACE | LOG_CURL, "[HEADER   <<] %s",
+            __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   <<] %s",
                      MaskCredentials(data, size).c_str());
             break;
         default:

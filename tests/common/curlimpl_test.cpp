@@ -66,6 +66,19 @@ TEST(CURLImplText, QueryStringsAndHeaderLists) {
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, (std::vector<std::string>{"Depth: 0", "Expect: ", "depth: 1"}));
 
+    // Absent text is no text, never a crash, and never a suppressed header.
+    const char* none = nullptr;
+    headers.AddHeader("Depth", none);
+    headers.AddHeader("X-None", none);
+    EXPECT_EQ(headers.GetHeader().size(), 3u);
+    EXPECT_EQ(headers.GetHeader()["Depth"], "0");
+    request.SetURL(nullptr);
+    request.SetRequest(nullptr);
+    EXPECT_EQ(request.GetURL(), "");
+    EXPECT_EQ(request.GetRequest(), "");
+    EXPECT_EQ(request.Escape(nullptr), "");
+    EXPECT_EQ(request.Unescape(nullptr), "");
+
     EXPECT_EQ(request.Escape("a b/ü"), "a%20b%2F%C3%BC");
     EXPECT_EQ(request.Unescape("a%20b%00tail"), "a b");
 }

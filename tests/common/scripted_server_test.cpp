@@ -176,6 +176,19 @@ TEST(ScriptedServer, ChunkedPausedCutAndRawAnswers) {
     EXPECT_EQ(server.ConnectionCount(), 2);
 }
 
+TEST(ScriptedServer, BodyWithoutLengthEndsWithTheConnection) {
+    ScriptedServer server;
+    ScriptedResponse open;
+    open.body = "until close";
+    open.contentLength = false;
+    server.Enqueue(open);
+    RawClient client(server.port());
+    client.Send("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+    std::string all = client.ReadUntil("until close");
+    EXPECT_EQ(all.find("Content-Length"), std::string::npos);
+    EXPECT_TRUE(client.ReadToEof());
+}
+
 TEST(ScriptedServer, ShutsDownWithIdleAndDelayedConnections) {
     auto server = std::make_unique<ScriptedServer>();
     ScriptedResponse slow;

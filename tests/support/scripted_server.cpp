@@ -465,7 +465,10 @@ void ScriptedServer::Impl::Serve(int fd, int index) {
             break;  // abrupt: no lingering, the client must see a short body
         }
         if (chunked && !noBody && !SendAll(fd, "0\r\n\r\n")) break;
-        if (response.close) keepOpen = false;
+        // Without a length or chunks only the end of the connection ends the body.
+        bool delimited = noBody || chunked || response.contentLength ||
+                         HasHeader(response.headers, "Content-Length");
+        if (response.close || !delimited) keepOpen = false;
         lingering = !keepOpen;
     }
 
