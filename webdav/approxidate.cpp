@@ -225,6 +225,12 @@ int match_string(const char* date, const char* str) {
     return i;
 }
 
+// Whether a match_string result covers all of word (the text's word may not
+// go on, match_string already returned 0 then).
+inline bool matched_whole(const char* word, int match) {
+    return match > 0 && word[match] == '\0';
+}
+
 int skip_alpha(const char* date) {
     int i = 0;
     do {
@@ -345,8 +351,8 @@ int match_multi_number(unsigned long long num, char c, const char* date, const c
     return static_cast<int>(end - date);
 }
 
-// A word of the strict reading. *month_ended is set when the word was a month
-// name.
+// A word of the strict reading. *was_month tells the caller that a dash right
+// after the word belongs to a date ("06-Nov-94").
 int match_alpha(const char* date, strict_state* s, bool* was_month) {
     *was_month = false;
     for (int i = 0; i < 12; i++) {
@@ -368,7 +374,7 @@ int match_alpha(const char* date, strict_state* s, bool* was_month) {
 
     for (const zone& z : zone_names) {
         int match = match_string(date, z.name);
-        if (match >= 3 || match == static_cast<int>(strlen(z.name))) {
+        if (match >= 3 || matched_whole(z.name, match)) {
             if (!s->offset_known) {
                 s->offset = 60 * (z.offset + z.dst);
                 s->offset_known = true;
@@ -478,7 +484,8 @@ int match_tz(const char* date, strict_state* s) {
     return static_cast<int>(end - date);
 }
 
-// "@<seconds> +hhmm", the form a version-control object header carries.
+// "@<seconds> +hhmm": epoch seconds plus the zone offset of whoever wrote them.
+// The seconds are taken as they are; the offset is only reported.
 bool match_object_header_date(const char* date, struct timeval* tv, int* offset) {
     if (!is_digit(*date)) return false;
     const char* end;
@@ -722,7 +729,7 @@ const char* approxidate_alpha(const char* date, approx_state* st) {
     }
 
     for (const special& s : special_words) {
-        if (match_string(date, s.name) == static_cast<int>(strlen(s.name))) {
+        if (matched_whole(s.name, match_string(date, s.name))) {
             s.action(st);
             st->touched = true;
             return end;
@@ -731,7 +738,7 @@ const char* approxidate_alpha(const char* date, approx_state* st) {
 
     if (!st->number) {
         for (int i = 1; i < 11; i++) {
-            if (match_string(date, number_names[i]) == static_cast<int>(strlen(number_names[i]))) {
+            if (matched_whole(number_names[i], match_string(date, number_names[i]))) {
                 st->number = static_cast<unsigned long long>(i);
                 st->touched = true;
                 return end;
@@ -748,7 +755,8 @@ const char* approxidate_alpha(const char* date, approx_state* st) {
 
     for (const unit& u : unit_names) {
         // "day" and "days", "hour" and "hours" alike.
-        if (match_string(date, u.name) >= static_cast<int>(strlen(u.name)) - 1) {
+        int match = match_string(date, u.name);
+        if (matched_whole(u.name, match) || (match > 0 && matched_whole(u.name, match + 1))) {
             unsigned long long per = static_cast<unsigned long long>(u.seconds);
             unsigned long long back = n > max_back_seconds / per ? max_back_seconds : n * per;
             update_tm(st, static_cast<long long>(back));

@@ -1,8 +1,6 @@
 // Connection options: what the host configures, and how each request of the
 // connection carries it to libcurl.
 
-#include <strings.h>
-
 #include <cstdlib>
 #include <string>
 
@@ -15,8 +13,20 @@ namespace {
 // pooled request objects move between connections.
 const char* const kDefaultUserAgent = "Tessaryn(gzip)";
 
+// Option names and "true" are ASCII: compare them the same way in every locale
+// the host may have set.
+bool SameNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+}
+
 bool IsTrue(const char* value) {
-    return strcasecmp(value, "true") == 0;
+    return SameNoCase(value, "true");
 }
 
 // Reads a member when the document has it; an absent path keeps the field.
@@ -31,17 +41,17 @@ void ReadInt(Json& document, const char* path, int& field) {
 
 AERROR Protocol::SetOpt(const char* name, const char* value) {
     if (name == nullptr || value == nullptr) return INVALID_PARAMETER;
-    if (strcasecmp(name, "gzip") == 0) {
+    if (SameNoCase(name, "gzip")) {
         gzip = IsTrue(value);
-    } else if (strcasecmp(name, "user_agent") == 0) {
+    } else if (SameNoCase(name, "user_agent")) {
         userAgent = value;
-    } else if (strcasecmp(name, "ssl") == 0) {
+    } else if (SameNoCase(name, "ssl")) {
         ssl = IsTrue(value);
-    } else if (strcasecmp(name, "user") == 0) {
+    } else if (SameNoCase(name, "user")) {
         user = value;
-    } else if (strcasecmp(name, "password") == 0) {
+    } else if (SameNoCase(name, "password")) {
         password = value;
-    } else if (strcasecmp(name, "ex_info") == 0) {
+    } else if (SameNoCase(name, "ex_info")) {
         exInfo = value;
         try {
             Json document(exInfo.c_str(), static_cast<unsigned int>(exInfo.size()));
@@ -81,7 +91,7 @@ AERROR Protocol::SetOpt(const char* name, const char* value) {
             // never an exception, and only exInfo has changed.
             return INVALID_PARAMETER;
         }
-    } else if (strcasecmp(name, "speedlimit") == 0) {
+    } else if (SameNoCase(name, "speedlimit")) {
         speedLimit = std::atoll(value);
     }
     return SUCCESS;
