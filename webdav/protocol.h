@@ -100,16 +100,16 @@ public:
 
         // What the answer's head says about the body, filled by header_callback_range_func
         // and judged before the first body byte is taken.
-        int32_t status = 0;         // status of the answer being received; 0: not known
-        int64_t rangeStart = -1;    // first byte of a Content-Range; -1 none, -2 unusable
-        bool encoded = false;       // Content-Encoding other than identity
-        bool multipart = false;     // multipart/byteranges body
-        bool judged = false;        // the body of this answer has been judged
-        bool deliver = false;       // the body is file data (2xx answer)
-        int64_t skip = 0;           // body bytes before the requested offset, still to drop
-        bool rejected = false;      // the body does not start where it should
-        bool complete = false;      // transfer stopped on purpose: every asked-for byte arrived
-        bool canceled = false;      // transfer stopped because the host raised state
+        int32_t status = 0;       // status of the answer being received; 0: not known
+        int64_t rangeStart = -1;  // first byte of a Content-Range; -1 none, -2 unusable
+        bool encoded = false;     // Content-Encoding other than identity
+        bool multipart = false;   // multipart/byteranges body
+        bool judged = false;      // the body of this answer has been judged
+        bool deliver = false;     // the body is file data (2xx answer)
+        int64_t skip = 0;         // body bytes before the requested offset, still to drop
+        bool rejected = false;    // the body does not start where it should
+        bool complete = false;    // transfer stopped on purpose: every asked-for byte arrived
+        bool canceled = false;    // transfer stopped because the host raised state
     };
     // Upload context: one per PUT.
     struct _UPLOADCTX {
@@ -164,5 +164,3 @@ size_t header_callback_range_func(char* data, size_t size, size_t nmemb, void* c
 // also while no data is arriving.
 int xferinfo_callback_read_func(void* context, curl_off_t dltotal, curl_off_t dlnow,
                                 curl_off_t ultotal, curl_off_t ulnow);
-// Seek callback of an upload: lets libcurl send the body again from its start.
-int seek_callback_cache_func(void* context, curl_off_t offset, int origin);

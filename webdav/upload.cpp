@@ -59,14 +59,6 @@ size_t read_callback_cache_func(void* buffer, size_t size, size_t nmemb, void* c
     return static_cast<size_t>(request.bytesRead);
 }
 
-int seek_callback_cache_func(void* context, curl_off_t offset, int origin) {
-    auto* ctx = static_cast<Protocol::_UPLOADCTX*>(context);
-    if (origin != SEEK_SET || offset < 0 || offset > ctx->size) return CURL_SEEKFUNC_CANTSEEK;
-    ctx->offset = offset;
-    if (ctx->handle) ctx->handle->position.store(offset);
-    return CURL_SEEKFUNC_OK;
-}
-
 _CURLRTN Protocol::_Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICacheIO* cache,
                            _FS_FILE* file, char** /*message*/) {
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
@@ -89,11 +81,6 @@ _CURLRTN Protocol::_Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, I
 
     set_extra_opts(request, authType);
     if (handle) request->BindHandle(handle);
-    // Lets libcurl resend the body when it must (redirect, authentication round).
-    if (void* easy = request->GetCURL()) {
-        curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, seek_callback_cache_func);
-        curl_easy_setopt(easy, CURLOPT_SEEKDATA, &context);
-    }
     _CURLRTN result = request->PerformPost(reinterpret_cast<void*>(read_callback_cache_func),
                                            &context, file->size);
     if (context.shortBody && result.code != 0) {

@@ -70,6 +70,10 @@ struct ServerCase {
     bool tls;
 };
 
+void PrintTo(const ServerCase& c, std::ostream* out) {
+    *out << c.kind << " " << c.auth << (c.tls ? " tls" : "");
+}
+
 std::string CaseName(const testing::TestParamInfo<ServerCase>& info) {
     std::string name = info.param.kind + "_" + info.param.auth + (info.param.tls ? "_tls" : "");
     for (auto& c : name)

@@ -154,5 +154,13 @@ while :; do
   exit 1
 done
 
+# Should our owner (the test process, or whoever set WEBDAV_SERVER_OWNER) die
+# without calling stop.sh, the server goes with it instead of lingering.
+owner="${WEBDAV_SERVER_OWNER:-$PPID}"
+setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ -f "$2/server.pgid" ]; do sleep 1; done
+  [ -f "$2/server.pgid" ] && exec "$3" "$2"' watchdog "$owner" "$workdir" "$here/stop.sh" \
+  </dev/null >/dev/null 2>&1 &
+echo $! >"$workdir/watchdog.pgid"
+
 echo "$url" >"$workdir/url"
 echo "$url"

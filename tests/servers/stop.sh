@@ -4,6 +4,14 @@
 set -uo pipefail
 
 [ $# -eq 1 ] || { echo "usage: stop.sh <workdir>" >&2; exit 2; }
+# The watchdog start.sh left behind, unless it is the one stopping us.
+watchdog="$1/watchdog.pgid"
+if [ -f "$watchdog" ]; then
+  w="$(cat "$watchdog")"
+  case "$w" in '' | *[!0-9]*) ;; *) [ "$w" = "$$" ] || kill -KILL -- "-$w" 2>/dev/null ;; esac
+  rm -f "$watchdog"
+fi
+
 pidfile="$1/server.pgid"
 [ -f "$pidfile" ] || exit 0
 pgid="$(cat "$pidfile")"

@@ -72,8 +72,8 @@ std::string TrimEnd(std::string text) {
 
 const std::vector<RealServerKind>& RealServerKinds() {
     static const std::vector<RealServerKind> kinds = {
-        {"lighttpd", true, true},
-        {"apache", true, true},
+        {"lighttpd", true, true}, {"apache", true, true},    {"nginx", false, true},
+        {"rclone", false, true},  {"sabredav", true, false}, {"webdav-server", true, true},
     };
     return kinds;
 }
