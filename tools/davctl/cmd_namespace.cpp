@@ -88,7 +88,9 @@ int RunRmdir(Context& c) {
         if (!listing.ok()) return Report(action, listing);
         if (list.count > 0)
             return Report(action, DIR_NOT_EMPTY,
-                          std::to_string(list.count) + (list.count == 1 ? " entry" : " entries") + " (use rmdir -r)", EXIT_FAILED);
+                          std::to_string(list.count) + (list.count == 1 ? " entry" : " entries") +
+                              " (use rmdir -r)",
+                          EXIT_FAILED);
     }
     Outcome outcome =
         Call(c.dav, [&](char** message) { return c.dav->DeleteDirectory(path.c_str(), message); });

@@ -88,7 +88,8 @@ int RunGet(Context& c) {
     if (!output.Open(target, &error))
         return Report("create " + target, FILE_OPEN_FAILED, error, EXIT_LOCAL);
 
-    Progress progress(c.progress && target != "-", length);
+    // Data on a terminal would be torn up by the bar.
+    Progress progress(c.progress && (target != "-" || !isatty(STDOUT_FILENO)), length);
     FileFetch sink(output.fd(), output.positional(), start, handle, &progress);
     auto begin = std::chrono::steady_clock::now();
     for (long long done = 0; done < length;) {

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "commands.h"
 #include "connection.h"
@@ -122,7 +121,5 @@ int main(int argc, char** argv) {
     if (options.url.empty() && getenv("WEBDAV_URL") != nullptr) options.url = getenv("WEBDAV_URL");
     if (!CheckCommand(options, &error)) return UsageError(error);
     if (!MergeSettings(options, &settings, &error)) return UsageError(error);
-    // The password may have come from the command line; keep it out of later copies.
-    if (!options.password.empty()) memset(&options.password[0], 0, options.password.size());
     return Run(options, settings);
 }
