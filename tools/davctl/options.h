@@ -1,0 +1,45 @@
+// The command line: what the user asked for, before any environment default is applied.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class LogLevel { None, Error, Info, Trace };
+
+struct Options {
+    std::string url;
+    std::string command;
+    std::vector<std::string> args;  // the command's operands
+
+    std::string user;
+    std::string password;
+    bool haveUser = false;
+    bool havePassword = false;
+    std::string userAgent;
+    std::string proxy;      // host:port
+    std::string proxyUser;  // user[:password]
+    long long speedLimit = 0;
+    std::string plugin;
+    LogLevel logLevel = LogLevel::None;
+
+    bool longForm = false;   // ls -l
+    bool json = false;       // ls, stat
+    bool recursive = false;  // rmdir -r
+    bool noProgress = false;
+    bool haveOffset = false;
+    bool haveLength = false;
+    long long offset = 0;
+    long long length = 0;
+
+    bool help = false;
+    bool version = false;
+};
+
+// Parses argv; on a usage error returns false and describes it in *error.
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
+
+// Checks the operands and options against the command; false with *error on a mismatch.
+bool CheckCommand(const Options& options, std::string* error);
+
+// The --help text, exit statuses included.
+std::string UsageText();
