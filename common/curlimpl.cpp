@@ -72,23 +72,16 @@ void CURLImpl::Clear() {
     }
     url.clear();
     request.clear();
-    curl_easy_setopt(h, CURLOPT_HEADER, 0L);
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, static_cast<char*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(nullptr));
-    curl_easy_setopt(h, CURLOPT_READFUNCTION, static_cast<curl_read_callback>(nullptr));
-    curl_easy_setopt(h, CURLOPT_READDATA, static_cast<void*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, static_cast<char*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
-    curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, static_cast<curl_seek_callback>(nullptr));
-    curl_easy_setopt(h, CURLOPT_SEEKDATA, static_cast<void*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(0));
-    curl_easy_setopt(h, CURLOPT_MAX_SEND_SPEED_LARGE, static_cast<curl_off_t>(0));
-    curl_easy_setopt(h, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(0));
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(nullptr));
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 20L);
+    // One pooled handle serves every mount. Option resets alone would leave
+    // libcurl's per-handle authentication state behind (the scheme it picked),
+    // so the next borrower would send the previous server's scheme, Basic
+    // credentials included, to another server. A reset keeps the handle's
+    // live connections, DNS and TLS session caches, so reuse is not lost.
+    if (h) {
+        curl_easy_reset(h);
+        ApplyDefaults();
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
+    }
     query.clear();
     header.clear();
 }

@@ -218,6 +218,41 @@ TEST(CURLQueue, OnePooledObjectRunsEveryRequestShapeInAnyOrder) {
     EXPECT_TRUE(server.Failures().empty());
 }
 
+// The pool serves every mount: an object that settled on Basic with one
+// server must not offer those credentials unasked to the next server, which
+// may want another scheme (or no credentials at all).
+TEST(CURLQueue, ReturnedObjectForgetsTheAuthenticationItSettledOn) {
+    ScriptedServer server;
+    CURLQueue<CURLLogger> pool(0);
+    auto describe = [&](CURLLogger& request) {
+        request.SetURL((server.url() + "/mount").c_str());
+        curl_easy_setopt(request.GetCURL(), CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
+        curl_easy_setopt(request.GetCURL(), CURLOPT_USERNAME, "alice");
+        curl_easy_setopt(request.GetCURL(), CURLOPT_PASSWORD, "secret");
+    };
+
+    server.Respond(401, "", {{"WWW-Authenticate", "Basic realm=\"dav\""}});
+    server.Respond(200, "first");
+    auto first = pool.GetCURL();
+    describe(*first);
+    EXPECT_EQ(first->PerformGet(nullptr, nullptr).http_status, 200);
+    pool.PutCURL(first);
+
+    server.Respond(200, "second");
+    auto second = pool.GetCURL();
+    ASSERT_EQ(second, first);
+    describe(*second);
+    EXPECT_EQ(second->PerformGet(nullptr, nullptr).http_status, 200);
+    pool.PutCURL(second);
+
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_FALSE(requests[0].HasHeader("Authorization"));
+    EXPECT_EQ(requests[1].Header("Authorization").rfind("Basic ", 0), 0u);
+    EXPECT_FALSE(requests[2].HasHeader("Authorization"))
+        << "credentials offered before the server asked: " << requests[2].head;
+}
+
 TEST(CURLQueue, EachConcurrentlyUsedObjectKeepsOneConnection) {
     ScriptedServer server;
     CURLQueue<CURLLogger> queue(0);
