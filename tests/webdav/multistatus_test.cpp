@@ -342,6 +342,26 @@ TEST_F(MultistatusTest, RealServerAnswers) {
     });
 }
 
+TEST_F(MultistatusTest, MoreServersAnswers) {
+    // Captured from nginx (dav_ext), rclone, SabreDAV and webdav-server over a
+    // second copy of the folder with other mtimes; each lists in its own order,
+    // webdav-server with absolute hrefs, SabreDAV with "d:" and lower-case escapes.
+    const std::string a = "/a b.txt|a b.txt|1|5|2021-03-01T05:00:01.000Z;";
+    const std::string hash = "/x#1%.txt|x#1%.txt|1|8|2021-03-02T05:02:02.000Z;";
+    const std::string amp = "/plus+and&amp.txt|plus+and&amp.txt|1|3|2021-03-03T05:03:03.000Z;";
+    const std::string gruss = "/Grüße ünï.txt|Grüße ünï.txt|1|1000|2021-03-04T05:04:04.000Z;";
+    const std::string sure = "/100% sure.txt|100% sure.txt|1|0|2021-03-05T05:05:05.000Z;";
+    const std::string sub = "/Sub Dir|Sub Dir|2|0|2021-03-07T05:07:07.000Z;";
+    EXPECT_EQ(Trace(ReadFixture("nginx_depth1.xml")),
+              "||2|0|2026-12-06T09:38:18.000Z;" + a + sure + hash + gruss + amp + sub);
+    EXPECT_EQ(Trace(ReadFixture("rclone_depth1.xml")),
+              "||2|0|2026-12-06T09:38:19.000Z;" + sure + gruss + sub + a + amp + hash);
+    EXPECT_EQ(Trace(ReadFixture("sabredav_depth1.xml")),
+              "||2|0|2026-12-06T09:38:20.000Z;" + sure + gruss + sub + a + amp + hash);
+    EXPECT_EQ(Trace(ReadFixture("webdav_server_depth1.xml")),
+              "||2|0|2026-12-06T09:38:21.000Z;" + sub + sure + gruss + a + amp + hash);
+}
+
 TEST(ParseMultistatus, RefusesWhatIsNotAPlainXmlDocument) {
     EXPECT_EQ(ParseMultistatus(nullptr, 0), nullptr);
     EXPECT_EQ(ParseMultistatus("", 0), nullptr);

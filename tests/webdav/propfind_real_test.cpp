@@ -104,9 +104,14 @@ protected:
                   item.folder ? FolderSize(item.path) : static_cast<int64_t>(item.content.size()));
         EXPECT_EQ(file.modifiedTime, Rfc3339(item.mtime));
         EXPECT_EQ(file.accessTime, Rfc3339(item.mtime));  // no server reports it
-        // lighttpd has no creation date; Apache gives the inode change time.
-        EXPECT_EQ(file.creationTime,
-                  GetParam() == "apache" ? Rfc3339(info.st_ctime) : Rfc3339(item.mtime));
+        // lighttpd, nginx, rclone and SabreDAV have no creation date; Apache
+        // gives the inode change time, webdav-server the birth time.
+        struct statx birth;
+        ASSERT_EQ(statx(AT_FDCWD, (server->root() + item.path).c_str(), 0, STATX_BTIME, &birth), 0);
+        std::string created = Rfc3339(item.mtime);
+        if (GetParam() == "apache") created = Rfc3339(info.st_ctime);
+        if (GetParam() == "webdav-server") created = Rfc3339(birth.stx_btime.tv_sec);
+        EXPECT_EQ(file.creationTime, created);
     }
 
     // New request objects: libcurl keeps the scheme it last used on a handle,
@@ -179,9 +184,14 @@ TEST_P(RealListingTest, MissingEntriesAndWrongPasswords) {
     EXPECT_TRUE(sink.files.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealListingTest, ::testing::Values("lighttpd", "apache"),
+INSTANTIATE_TEST_SUITE_P(Servers, RealListingTest,
+                         ::testing::Values("lighttpd", "apache", "nginx", "rclone", "sabredav",
+                                           "webdav-server"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             return info.param;
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (c == '-') c = '_';
+                             return name;
                          });
 
 }  // namespace
