@@ -31,6 +31,18 @@ std::string ServerRelative(const std::string& full) {
     return full.substr(slash);
 }
 
+// Collections are addressed with a trailing "/": some servers (nginx) refuse
+// MKCOL, DELETE and MOVE of a collection without it, and the others accept it.
+std::string CollectionPath(const char* id, bool collection) {
+    std::string path = OrEmpty(id);
+    if (collection && (path.empty() || path.back() != '/')) path += '/';
+    return path;
+}
+
+bool IsFolder(const _FS_FILE* file) {
+    return (file->attributes & FA_DIRECTORY) == FA_DIRECTORY;
+}
+
 }  // namespace
 
 AERROR Protocol::Rename(const char* id, const char* target, _FS_FILE* file, char** message) {
@@ -44,11 +56,11 @@ AERROR Protocol::MoveDir(const char* id, const char* target, _FS_FILE* file, cha
     if (file == nullptr) return INVALID_PARAMETER;
     __LOG__A(current_logger(), kTrace, "%s id [%s], target [%s] file->filename[%s]", "MoveDir",
              OrEmpty(id), OrEmpty(target), file->name.c_str());
-    return Move(id, target, file, message);
+    return MoveItem(id, target, file, message, true);
 }
 
 _CURLRTN Protocol::_Move(const char* id, const char* target, _FS_FILE* file, char** /*message*/,
-                         bool absolute) {
+                         bool absolute, bool collection) {
     __LOG__A(current_logger(), kTrace, "%s id [%s] target [%s], filename [%s]", "_Move",
              OrEmpty(id), OrEmpty(target), file->name.c_str());
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
@@ -56,23 +68,32 @@ _CURLRTN Protocol::_Move(const char* id, const char* target, _FS_FILE* file, cha
 
     std::string dest = std::string(OrEmpty(target)) + "/" + file->name;
     request->SetRequest("MOVE");
-    request->SetURL(get_fullurl(id).c_str());
-    std::string full = get_fullurl(dest.c_str());
+    request->SetURL(get_fullurl(CollectionPath(id, collection).c_str()).c_str());
+    std::string full = get_fullurl(CollectionPath(dest.c_str(), collection).c_str());
     request->AddHeader("Destination", absolute ? full : ServerRelative(full));
+    // Overwriting is what RFC 4918 defines for an absent header, but some
+    // servers (rclone, webdav-server) read absence as "F" and answer 412.
+    request->AddHeader("Overwrite", "T");
     set_extra_opts(request, authType);
     return request->PerformGet(nullptr, nullptr);
 }
 
 AERROR Protocol::Move(const char* id, const char* target, _FS_FILE* file, char** message) {
     if (file == nullptr) return INVALID_PARAMETER;
+    return MoveItem(id, target, file, message, IsFolder(file));
+}
+
+AERROR Protocol::MoveItem(const char* id, const char* target, _FS_FILE* file, char** message,
+                          bool collection) {
+    if (file == nullptr) return INVALID_PARAMETER;
     std::string dest = std::string(OrEmpty(target)) + "/" + file->name;
 
-    _CURLRTN result = _Move(id, target, file, message, absoluteDestination);
+    _CURLRTN result = _Move(id, target, file, message, absoluteDestination, collection);
     get_err_msg(result, message);
     // Some servers only accept a server-relative Destination; once that form has
     // worked it is used first for the rest of this object's life.
     if (result.http_status == 400 && absoluteDestination) {
-        result = _Move(id, target, file, message, false);
+        result = _Move(id, target, file, message, false, collection);
         if (static_cast<uint32_t>(result.http_status) < 300) absoluteDestination = false;
     }
 
@@ -91,7 +112,7 @@ AERROR Protocol::CreateDirectory(const char* id, _FS_FILE* file, char** message)
 
     std::string path = std::string(OrEmpty(id)) + "/" + file->name;
     request->SetRequest("MKCOL");
-    request->SetURL(get_fullurl(path.c_str()).c_str());
+    request->SetURL(get_fullurl(CollectionPath(path.c_str(), true).c_str()).c_str());
     set_extra_opts(request, authType);
     _CURLRTN result = request->PerformGet(nullptr, nullptr);
     get_err_msg(result, message);
@@ -103,7 +124,9 @@ AERROR Protocol::CreateDirectory(const char* id, _FS_FILE* file, char** message)
     return FOLDER_CREATION_FAILED;
 }
 
-AERROR Protocol::Delete(const char* id, char** message) {
+AERROR Protocol::Delete(const char* id, char** message) { return DeleteItem(id, message, false); }
+
+AERROR Protocol::DeleteItem(const char* id, char** message, bool collection) {
     __LOG__A(current_logger(), kTrace, "%s id: [%s]", "Delete", OrEmpty(id));
     // An empty id addresses the connection root itself: deleting it would wipe
     // everything the host has mounted, so it is never sent.
@@ -116,7 +139,7 @@ AERROR Protocol::Delete(const char* id, char** message) {
     AutoPutCURL<CURLLogger> guard(request, &cq);
 
     request->SetRequest("DELETE");
-    request->SetURL(get_fullurl(id).c_str());
+    request->SetURL(get_fullurl(CollectionPath(id, collection).c_str()).c_str());
     set_extra_opts(request, authType);
     _CURLRTN result = request->PerformGet(nullptr, nullptr);
     get_err_msg(result, message);
@@ -130,5 +153,5 @@ AERROR Protocol::Delete(const char* id, char** message) {
 
 AERROR Protocol::DeleteDirectory(const char* id, char** message) {
     __LOG__A(current_logger(), kTrace, "%s id: [%s]", "DeleteDirectory", OrEmpty(id));
-    return Delete(id, message);
+    return DeleteItem(id, message, true);
 }

@@ -53,8 +53,10 @@ AERROR Protocol::SetOpt(const char* name, const char* value) {
         password = value;
     } else if (SameNoCase(name, "ex_info")) {
         exInfo = value;
+        // A text that is not JSON throws the bare parse error (6001) to the
+        // host: hosts rely on catching it to report a broken configuration.
+        Json document(exInfo.c_str(), static_cast<unsigned int>(exInfo.size()));
         try {
-            Json document(exInfo.c_str(), static_cast<unsigned int>(exInfo.size()));
             // Read everything first so that a document that fails halfway
             // changes nothing.
             std::string newUser = user, newPassword = password, newAgent = userAgent;
@@ -87,8 +89,7 @@ AERROR Protocol::SetOpt(const char* name, const char* value) {
                 if (option & 0x800) convertNames = true;
             }
         } catch (...) {
-            // Not JSON (or not the shape we read): the host gets a result code,
-            // never an exception, and only exInfo has changed.
+            // JSON, but not the shape we read: nothing but exInfo has changed.
             return INVALID_PARAMETER;
         }
     } else if (SameNoCase(name, "speedlimit")) {

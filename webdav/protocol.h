@@ -151,7 +151,10 @@ public:
 
 private:
     _CURLRTN _Move(const char* id, const char* target, _FS_FILE* file, char** message,
-                   bool absolute);
+                   bool absolute, bool collection = false);
+    AERROR MoveItem(const char* id, const char* target, _FS_FILE* file, char** message,
+                    bool collection);
+    AERROR DeleteItem(const char* id, char** message, bool collection);
     _CURLRTN _Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICacheIO* cache,
                      _FS_FILE* file, char** message);
 };

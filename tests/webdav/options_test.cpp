@@ -127,12 +127,16 @@ TEST_F(SetOptTest, ExInfoOptionBits) {
     EXPECT_TRUE(protocol.markFiles);
 }
 
-TEST_F(SetOptTest, ExInfoThatIsNotJsonIsRefusedWithoutThrowing) {
+TEST_F(SetOptTest, ExInfoThatIsNotJsonThrowsTheBareParseError) {
     ASSERT_EQ(protocol.SetOpt("ex_info", R"({"data":{"user":"kept","proxy_host":"h"}})"), SUCCESS);
     for (const char* bad : {"", "{", "{\"data\":", "not json", "{\"data\":{\"user\":\"x\"}} x"}) {
-        AERROR result = SUCCESS;
-        EXPECT_NO_THROW(result = protocol.SetOpt("ex_info", bad)) << bad;
-        EXPECT_EQ(result, INVALID_PARAMETER) << bad;
+        AERROR thrown = SUCCESS;
+        try {
+            protocol.SetOpt("ex_info", bad);
+        } catch (AERROR e) {
+            thrown = e;
+        }
+        EXPECT_EQ(thrown, JSON_PARSE_ERROR) << bad;
         EXPECT_EQ(protocol.exInfo, bad);
         EXPECT_EQ(protocol.user, "kept");
         EXPECT_EQ(protocol.proxyHost, "h");
