@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   lighttpd lighttpd-mod-webdav apache2 apache2-utils
   nginx libnginx-mod-http-dav-ext rclone php-cli php-sabre-dav
-  openssl curl python3 tzdata
+  openssl curl python3 tzdata procps util-linux
 )
 # Node.js may come from another repository on some machines; only add Debian's when absent.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)

@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 
 build="${1:-build}"
 scripts/install-deps.sh
+# The npm WebDAV server of the end-to-end suite, installed once into the build area.
+tests/servers/setup-node.sh >/dev/null
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${WEBDAV_CMAKE_ARGS:-}
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
