@@ -124,7 +124,9 @@ AERROR Protocol::CreateDirectory(const char* id, _FS_FILE* file, char** message)
     return FOLDER_CREATION_FAILED;
 }
 
-AERROR Protocol::Delete(const char* id, char** message) { return DeleteItem(id, message, false); }
+AERROR Protocol::Delete(const char* id, char** message) {
+    return DeleteItem(id, message, false);
+}
 
 AERROR Protocol::DeleteItem(const char* id, char** message, bool collection) {
     __LOG__A(current_logger(), kTrace, "%s id: [%s]", "Delete", OrEmpty(id));

@@ -14,34 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "support/scoped_tz.h"
+
 namespace {
-
-// TZ for one test, restored afterwards.
-class ScopedTz {
-public:
-    explicit ScopedTz(const char* zone) {
-        const char* old = getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTz() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
-
-bool have_zone(const char* name) {
-    return access((std::string("/usr/share/zoneinfo/") + name).c_str(), R_OK) == 0;
-}
 
 #define REQUIRE_ZONE(name) \
     if (!have_zone(name)) GTEST_SKIP() << "tzdata lacks " << name
