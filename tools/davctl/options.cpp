@@ -6,22 +6,22 @@
 
 namespace {
 
-struct CommandSpec {
+struct CommandShape {
     const char* name;
     size_t minArgs;
     size_t maxArgs;
     const char* flags;  // which command-specific options apply: l=long j=json r=recursive R=range
 };
 
-const CommandSpec commands[] = {
+const CommandShape commands[] = {
     {"test", 0, 0, ""}, {"ls", 0, 1, "lj"},  {"stat", 1, 1, "j"},
     {"get", 1, 2, "R"}, {"put", 1, 2, ""},   {"mv", 2, 2, ""},
     {"rm", 1, 1, ""},   {"mkdir", 1, 1, ""}, {"rmdir", 1, 1, "r"},
 };
 
-const CommandSpec* FindCommand(const std::string& name) {
-    for (auto& spec : commands)
-        if (name == spec.name) return &spec;
+const CommandShape* FindCommand(const std::string& name) {
+    for (auto& shape : commands)
+        if (name == shape.name) return &shape;
     return nullptr;
 }
 
@@ -188,16 +188,16 @@ bool CheckCommand(const Options& o, std::string* error) {
         *error = "no command given";
         return false;
     }
-    const CommandSpec* spec = FindCommand(o.command);
-    if (spec == nullptr) {
+    const CommandShape* shape = FindCommand(o.command);
+    if (shape == nullptr) {
         *error = "unknown command '" + o.command + "'";
         return false;
     }
-    if (o.args.size() < spec->minArgs || o.args.size() > spec->maxArgs) {
+    if (o.args.size() < shape->minArgs || o.args.size() > shape->maxArgs) {
         *error = "wrong number of operands for '" + o.command + "'";
         return false;
     }
-    auto allowed = [&](char flag) { return strchr(spec->flags, flag) != nullptr; };
+    auto allowed = [&](char flag) { return strchr(shape->flags, flag) != nullptr; };
     if (o.longForm && !allowed('l'))
         *error = "-l applies to ls only";
     else if (o.json && !allowed('j'))
