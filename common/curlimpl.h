@@ -59,7 +59,8 @@ public:
     // the limiter works in small bursts, and lengthens the stall window by the longest
     // pause the limiter can then impose; Clear() undoes both.
     void SetSpeedLimit(long long bytesPerSecond);
-    // Seconds without a byte in either direction after which a transfer is given up.
+    // Stall window: seconds under 1 byte/s (both directions together) after which a
+    // transfer is given up; a speed limit lengthens it by its own longest pause.
     void SetLowSpeedTimeout(long seconds);
     void SetSendBuffer();
     void SetPostFileSize(long long size);
