@@ -6,6 +6,8 @@
 
 #include <event2/buffer.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -40,7 +42,7 @@ void CURLImpl::ApplyDefaults() {
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, connect_timeout);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 20L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 32L);
@@ -63,6 +65,8 @@ CURLImpl::~CURLImpl() {
 
 void CURLImpl::Clear() {
     progress = ProgressBinding();
+    seekFunction = nullptr;
+    seekData = nullptr;
     CURL* h = curl.get();
     if (post) {
         // Detach before freeing so the handle never points at a released form.
@@ -72,6 +76,8 @@ void CURLImpl::Clear() {
     }
     url.clear();
     request.clear();
+    speedLimit = 0;
+    lowSpeedTime = kLowSpeedTime;
     // One pooled handle serves every mount. Option resets alone would leave
     // libcurl's per-handle authentication state behind (the scheme it picked),
     // so the next borrower would send the previous server's scheme, Basic
@@ -180,6 +186,9 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
     if (seekable) {
         curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &read_callback_buf_seek_func);
         curl_easy_setopt(h, CURLOPT_SEEKDATA, readData);
+    } else if (readFunction && seekFunction) {
+        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, seekFunction);
+        curl_easy_setopt(h, CURLOPT_SEEKDATA, seekData);
     } else {
         curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, static_cast<curl_seek_callback>(nullptr));
         curl_easy_setopt(h, CURLOPT_SEEKDATA, static_cast<void*>(nullptr));
@@ -223,6 +232,11 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
     }
     if (result.message.empty()) result.message = errbuf;
     return result;
+}
+
+void CURLImpl::SetSeekFunction(curl_seek_callback fn, void* data) {
+    seekFunction = fn;
+    seekData = fn ? data : nullptr;
 }
 
 void* CURLImpl::GetCURL() {
@@ -306,14 +320,59 @@ std::string CURLImpl::Unescape(const char* s) {
     return text;
 }
 
+namespace {
+
+// libcurl's receive limiter does not hold reading back: one pass reads the socket
+// up to 101 times into its receive buffer while data is waiting, then sleeps until
+// the average is under the limit again. With the default 16 KiB buffer that is a
+// 1.6 MB burst, a pause of 25 s at 64 KiB/s (longer than the stall window, so the
+// transfer was given up) and no throttling at all for anything smaller.
+constexpr long long kReadsPerBurst = 101;
+// A sender's burst is one upload buffer (libcurl's default size).
+constexpr long long kSendBurst = 65536;
+// Receive buffer bounds libcurl accepts; the upper one is its default.
+constexpr long long kMinReceiveBuffer = 1024;
+constexpr long long kDefaultReceiveBuffer = CURL_MAX_WRITE_SIZE;
+
+// Receive buffer that keeps a burst to about half a second of the limit.
+long ReceiveBuffer(long long limit) {
+    if (limit <= 0) return static_cast<long>(kDefaultReceiveBuffer);
+    long long size = limit / (2 * kReadsPerBurst);
+    if (size < kMinReceiveBuffer) size = kMinReceiveBuffer;
+    if (size > kDefaultReceiveBuffer) size = kDefaultReceiveBuffer;
+    return static_cast<long>(size);
+}
+
+}  // namespace
+
 void CURLImpl::SetSpeedLimit(long long bytesPerSecond) {
-    curl_off_t limit = static_cast<curl_off_t>(bytesPerSecond);
-    curl_easy_setopt(curl.get(), CURLOPT_MAX_SEND_SPEED_LARGE, limit);
-    curl_easy_setopt(curl.get(), CURLOPT_MAX_RECV_SPEED_LARGE, limit);
+    speedLimit = bytesPerSecond > 0 ? bytesPerSecond : 0;
+    CURL* h = curl.get();
+    if (!h) return;
+    curl_off_t limit = static_cast<curl_off_t>(speedLimit);
+    curl_easy_setopt(h, CURLOPT_MAX_SEND_SPEED_LARGE, limit);
+    curl_easy_setopt(h, CURLOPT_MAX_RECV_SPEED_LARGE, limit);
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, ReceiveBuffer(speedLimit));
+    ApplyStallWindow();
 }
 
 void CURLImpl::SetLowSpeedTimeout(long seconds) {
-    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, seconds);
+    lowSpeedTime = seconds;
+    ApplyStallWindow();
+}
+
+void CURLImpl::ApplyStallWindow() {
+    CURL* h = curl.get();
+    if (!h) return;
+    long window = lowSpeedTime;
+    if (speedLimit > 0 && window > 0) {
+        // Silence the limiter imposes itself is not a stalled server: the window must
+        // outlast the longest pause after a burst, or the detector ends a healthy transfer.
+        long long burst = std::max(kReadsPerBurst * ReceiveBuffer(speedLimit), kSendBurst);
+        long long pause = (burst + speedLimit - 1) / speedLimit;
+        window = window > LONG_MAX - pause ? LONG_MAX : static_cast<long>(window + pause);
+    }
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, window);
 }
 
 void CURLImpl::SetSendBuffer() {

@@ -24,6 +24,11 @@ public:
     virtual _CURLRTN PerformGet(void* writeFunction, void* writeData);
     virtual _CURLRTN PerformPost(std::string body);
     virtual _CURLRTN PerformPost(void* readFunction, void* readData, long long size);
+    // How libcurl rewinds the body a caller's read callback supplies, when it must send
+    // it again (a kept-alive connection found dead, a redirect, an authentication
+    // round). Used by every post with a read callback and a known size until Clear();
+    // data must stay valid for those posts. Without it such a body cannot be resent.
+    void SetSeekFunction(curl_seek_callback fn, void* data);
 
     void* GetCURL();
 
@@ -50,7 +55,12 @@ public:
     std::string Escape(const char* s);
     std::string Unescape(const char* s);
 
+    // Caps both directions (0 or less: no cap). Also shrinks libcurl's receive buffer so
+    // the limiter works in small bursts, and lengthens the stall window by the longest
+    // pause the limiter can then impose; Clear() undoes both.
     void SetSpeedLimit(long long bytesPerSecond);
+    // Stall window: seconds under 1 byte/s (both directions together) after which a
+    // transfer is given up; a speed limit lengthens it by its own longest pause.
     void SetLowSpeedTimeout(long seconds);
     void SetSendBuffer();
     void SetPostFileSize(long long size);
@@ -62,6 +72,8 @@ public:
         void* context = nullptr;
         void* handle = nullptr;
     };
+
+    static constexpr long kLowSpeedTime = 20;  // default stall window, seconds
 
 protected:
     // Builds an object without an easy handle, as a failed curl_easy_init leaves
@@ -77,12 +89,18 @@ protected:
     std::string url;
     std::string request;
     long connect_timeout = 10;
+    curl_seek_callback seekFunction = nullptr;
+    void* seekData = nullptr;
     // Registered with libcurl by CURLLogger; lives as long as the object, so
     // it outlives every transfer of the handle.
     char errbuf[CURL_ERROR_SIZE] = {};
 
 private:
     void ApplyDefaults();
+    void ApplyStallWindow();
+
+    long long speedLimit = 0;
+    long lowSpeedTime = kLowSpeedTime;
 
     // The text a stream would make of value; text is taken as it stands,
     // which is what streaming it gives, without building a stream per call.

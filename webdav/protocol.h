@@ -161,6 +161,9 @@ private:
 
 size_t write_callback_cache_func(void* data, size_t size, size_t nmemb, void* context);
 size_t read_callback_cache_func(void* buffer, size_t size, size_t nmemb, void* context);
+// Rewinds an upload (context: _UPLOADCTX) so libcurl can send the body again; moves the
+// handle's position back with it. Refuses a position outside the body.
+int seek_callback_cache_func(void* context, curl_off_t offset, int origin);
 // Header callback of a ranged read: records status, Content-Range and encoding of each answer.
 size_t header_callback_range_func(char* data, size_t size, size_t nmemb, void* context);
 // Progress callback of a ranged read: stops the transfer once the host raises state,

@@ -59,6 +59,31 @@ size_t read_callback_cache_func(void* buffer, size_t size, size_t nmemb, void* c
     return static_cast<size_t>(request.bytesRead);
 }
 
+int seek_callback_cache_func(void* context, curl_off_t offset, int origin) {
+    auto* ctx = static_cast<Protocol::_UPLOADCTX*>(context);
+    if (ctx == nullptr) return CURL_SEEKFUNC_FAIL;
+    int64_t base = 0;
+    switch (origin) {
+        case SEEK_SET:
+            base = 0;
+            break;
+        case SEEK_CUR:
+            base = ctx->offset;
+            break;
+        case SEEK_END:
+            base = ctx->size;
+            break;
+        default:
+            return CURL_SEEKFUNC_FAIL;
+    }
+    // Compared without forming base + offset, which could overflow.
+    if (offset < -base || offset > ctx->size - base) return CURL_SEEKFUNC_FAIL;
+    ctx->offset = base + offset;
+    // The bytes after this point go out again; the host sees the upload step back.
+    if (ctx->handle) ctx->handle->position.store(ctx->offset);
+    return CURL_SEEKFUNC_OK;
+}
+
 _CURLRTN Protocol::_Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICacheIO* cache,
                            _FS_FILE* file, char** /*message*/) {
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
@@ -81,6 +106,9 @@ _CURLRTN Protocol::_Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, I
 
     set_extra_opts(request, authType);
     if (handle) request->BindHandle(handle);
+    // libcurl sends the body again after a redirect, an authentication round or a
+    // kept-alive connection found dead; the cache is random access, so rewinding is cheap.
+    request->SetSeekFunction(seek_callback_cache_func, &context);
     _CURLRTN result = request->PerformPost(reinterpret_cast<void*>(read_callback_cache_func),
                                            &context, file->size);
     if (context.shortBody && result.code != 0) {

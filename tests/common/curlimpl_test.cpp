@@ -5,6 +5,7 @@
 #include <event2/buffer.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -243,6 +244,37 @@ TEST(CURLImplWire, CallerCursorIsRewoundForAnAuthenticationRetry) {
     _CURLRTN result =
         request.PerformPost(reinterpret_cast<void*>(&read_callback_buf_func), &cursor, -1);
     ExpectBodySentTwice(server, body, result);
+}
+
+int SeekCursor(void* cursor, curl_off_t offset, int origin) {
+    return read_callback_buf_seek_func(cursor, offset, origin);
+}
+
+// A caller that announces the size itself brings its own rewind; Clear() forgets it,
+// so a later borrower's body can never be rewound through this caller's cursor.
+TEST(CURLImplWire, CallersSeekFunctionRewindsASizedBodyUntilClear) {
+    ScriptedServer server;
+    ScriptAuthenticationRetry(server);
+    server.Respond(401, "denied", {{"WWW-Authenticate", "Basic realm=\"dav\""}});
+    CURLLogger request;
+    std::string body = "sized body, rewound by the caller";
+    _BUFREADCTX cursor;
+    cursor.data = body.data();
+    cursor.size = static_cast<int64_t>(body.size());
+    auto put = [&] {
+        UseBasicCredentials(request);
+        request.SetURL((server.url() + "/file").c_str());
+        request.SetRequest("PUT");
+        cursor.pos = 0;
+        return request.PerformPost(reinterpret_cast<void*>(&read_callback_buf_func), &cursor,
+                                   static_cast<long long>(body.size()));
+    };
+
+    request.SetSeekFunction(&SeekCursor, &cursor);
+    ExpectBodySentTwice(server, body, put());
+
+    request.Clear();
+    EXPECT_EQ(put().code, CURLE_SEND_FAIL_REWIND);
 }
 
 TEST(CURLImplWire, PostSplitsHeadersFromBody) {
@@ -516,6 +548,66 @@ TEST(CURLImplWire, UploadReportsProgressAndSendBufferOptionIsHarmless) {
     EXPECT_EQ(log.total, 200000);
     EXPECT_EQ(log.last, 200000);
     EXPECT_EQ(server.Requests().at(0).body.size(), body.size());
+}
+
+struct Pieces {
+    std::string data;
+    size_t largest = 0;
+};
+
+size_t CollectPieces(char* data, size_t size, size_t count, void* target) {
+    auto* pieces = static_cast<Pieces*>(target);
+    pieces->data.append(data, size * count);
+    pieces->largest = std::max(pieces->largest, size * count);
+    return size * count;
+}
+
+// libcurl's receive limiter reads up to 101 buffer fills in one go and only then
+// pauses. Under a limit each piece must be small enough that such a burst stays
+// under a second's worth of the limit; lifting the limit or clearing the object
+// brings libcurl's own buffer back.
+TEST(CURLImplWire, SpeedLimitKeepsReceivedPiecesSmallUntilLiftedOrCleared) {
+    ScriptedServer server;
+    std::string body(300000, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
+    for (int i = 0; i < 4; ++i) server.Respond(200, body);
+    CURLLogger request;
+    auto largestPiece = [&] {
+        request.SetURL(server.url().c_str());
+        Pieces pieces;
+        _CURLRTN result = request.PerformGet(reinterpret_cast<void*>(&CollectPieces), &pieces);
+        EXPECT_EQ(result.code, CURLE_OK) << result.message;
+        EXPECT_TRUE(pieces.data == body);
+        return static_cast<long long>(pieces.largest);
+    };
+    const long long limit = 1024 * 1024;
+    const long long burstBound = limit / 101;
+
+    request.SetSpeedLimit(limit);
+    EXPECT_LE(largestPiece(), burstBound);
+    request.SetSpeedLimit(0);
+    EXPECT_GT(largestPiece(), burstBound);
+    request.SetSpeedLimit(limit);
+    EXPECT_LE(largestPiece(), burstBound);
+    request.Clear();
+    EXPECT_GT(largestPiece(), burstBound);
+}
+
+// The stall window grows by the longest pause the limiter can impose, but a server
+// that stops sending is still given up.
+TEST(CURLImplWire, StalledServerIsGivenUpUnderASpeedLimit) {
+    ScriptedServer server;
+    ScriptedResponse stall;
+    stall.body = "never sent";
+    stall.delayMs = 120000;  // far beyond any window; ended when the server stops
+    server.Enqueue(stall);
+    CURLLogger request;
+    request.SetURL(server.url().c_str());
+    request.SetLowSpeedTimeout(1);
+    request.SetSpeedLimit(64 * 1024 * 1024);
+    _CURLRTN result = request.PerformGet(nullptr, nullptr);
+    EXPECT_EQ(result.code, CURLE_OPERATION_TIMEDOUT) << result.message;
+    EXPECT_NE(result.message.find("too slow"), std::string::npos) << result.message;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -218,6 +219,87 @@ TEST_F(UploadTest, A417BeforeTheBodyIsRetriedWithoutExpect) {
     EXPECT_TRUE(log.Has(kErrorProtocol, "Upload http 417 error, retry without Expect."));
 }
 
+// ---- Sending the body again ---------------------------------------------------
+
+// Each piece the cache handed over, with the position the handle showed when it was asked.
+struct CachePiece {
+    int64_t offset, end, positionOnEntry;
+};
+
+// The cache was read in passes, each from the first byte on, piece after piece, with
+// the position following; the last pass reached the end.
+void ExpectPasses(const std::vector<CachePiece>& pieces, int passes, int64_t size) {
+    int started = 0;
+    int64_t expected = 0;
+    for (auto& piece : pieces) {
+        if (piece.offset == 0) {  // rewound: position must have gone back with it
+            expected = 0;
+            ++started;
+        }
+        EXPECT_EQ(piece.offset, expected);
+        EXPECT_EQ(piece.positionOnEntry, expected);
+        expected = piece.end;
+    }
+    EXPECT_EQ(started, passes);
+    EXPECT_EQ(expected, size);
+}
+
+TEST_F(UploadTest, AuthenticationRoundSendsTheWholeBodyAgain) {
+    protocol->SetOpt("user", "user");
+    protocol->SetOpt("password", "secret");
+    const size_t size = 150000;  // several pieces, so the rewind starts from mid-body
+    std::string content = Pattern(size);
+    MemoryCache cache(content);
+    std::vector<CachePiece> pieces;
+    cache.onRead = [&](_READDATA& r) {
+        pieces.push_back({r.offset, r.offset + r.bytesRead, handle->position.load()});
+    };
+    server.Respond(401, "denied", {{"WWW-Authenticate", "Basic realm=\"x\""}});
+    Accept("/dav/docs/f.bin", size);
+    _FS_FILE file = File("f.bin", size);
+    char* message = nullptr;
+
+    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, &message), SUCCESS);
+
+    auto puts = Puts();
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_FALSE(puts[0].HasHeader("Authorization"));
+    EXPECT_EQ(puts[1].Header("Authorization"), "Basic dXNlcjpzZWNyZXQ=");  // user:secret
+    for (auto& put : puts) {
+        EXPECT_EQ(put.target, "/dav/docs/f.bin");
+        EXPECT_EQ(put.Header("Content-Length"), std::to_string(size));
+        EXPECT_TRUE(put.body == content);
+    }
+    ExpectPasses(pieces, 2, static_cast<int64_t>(size));
+    EXPECT_EQ(handle->position.load(), static_cast<int64_t>(size));
+    EXPECT_NE(Take(message).find("201"), std::string::npos);
+    EXPECT_FALSE(log.Has(kErrorProtocol, "Upload"));
+}
+
+TEST_F(UploadTest, RedirectedPutCarriesTheWholeBody) {
+    const size_t size = 150000;
+    std::string content = Pattern(size, 11);
+    MemoryCache cache(content);
+    std::vector<CachePiece> pieces;
+    cache.onRead = [&](_READDATA& r) {
+        pieces.push_back({r.offset, r.offset + r.bytesRead, handle->position.load()});
+    };
+    server.Respond(307, "", {{"Location", "/dav/elsewhere/f.bin"}});
+    Accept("/dav/docs/f.bin", size);
+    _FS_FILE file = File("f.bin", size);
+
+    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), SUCCESS);
+
+    auto puts = Puts();
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_EQ(puts[0].target, "/dav/docs/f.bin");
+    EXPECT_EQ(puts[1].target, "/dav/elsewhere/f.bin");
+    EXPECT_EQ(puts[1].Header("Content-Length"), std::to_string(size));
+    EXPECT_TRUE(puts[1].body == content);
+    ExpectPasses(pieces, 2, static_cast<int64_t>(size));
+    EXPECT_EQ(handle->position.load(), static_cast<int64_t>(size));
+}
+
 // ---- Failures -----------------------------------------------------------------
 
 TEST_F(UploadTest, ErrorAnswers) {
@@ -379,6 +461,55 @@ TEST(UploadCallbacks, ReadCallbackGuardsTheAnnouncedLength) {
     lied.size = 1000;
     EXPECT_EQ(read_callback_cache_func(buffer, 1, 100, &lied),
               static_cast<size_t>(CURL_READFUNC_ABORT));
+}
+
+TEST(UploadCallbacks, SeekCallbackMovesOffsetAndPositionWithinTheBody) {
+    auto handle = std::make_shared<_FS_HANDLE>();
+    MemoryCache cache(Pattern(100));
+    Protocol::_UPLOADCTX ctx;
+    ctx.handle = handle;
+    ctx.cache = &cache;
+    ctx.size = 100;
+    ctx.offset = 70;
+    handle->position = 70;
+
+    EXPECT_EQ(seek_callback_cache_func(&ctx, 0, SEEK_SET), CURL_SEEKFUNC_OK);
+    EXPECT_EQ(ctx.offset, 0);
+    EXPECT_EQ(handle->position.load(), 0);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, 30, SEEK_CUR), CURL_SEEKFUNC_OK);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, -10, SEEK_CUR), CURL_SEEKFUNC_OK);
+    EXPECT_EQ(ctx.offset, 20);
+    EXPECT_EQ(handle->position.load(), 20);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, -5, SEEK_END), CURL_SEEKFUNC_OK);
+    EXPECT_EQ(ctx.offset, 95);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, 0, SEEK_END), CURL_SEEKFUNC_OK);
+    EXPECT_EQ(ctx.offset, 100);
+
+    // The next read after a rewind serves the bytes at the new offset.
+    ASSERT_EQ(seek_callback_cache_func(&ctx, 40, SEEK_SET), CURL_SEEKFUNC_OK);
+    char buffer[10];
+    ASSERT_EQ(read_callback_cache_func(buffer, 1, sizeof buffer, &ctx), sizeof buffer);
+    EXPECT_EQ(std::string(buffer, sizeof buffer), cache.content.substr(40, 10));
+    EXPECT_EQ(handle->position.load(), 50);
+
+    // Outside the body, or from nowhere: refused, nothing moves.
+    EXPECT_EQ(seek_callback_cache_func(&ctx, -1, SEEK_SET), CURL_SEEKFUNC_FAIL);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, 101, SEEK_SET), CURL_SEEKFUNC_FAIL);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, -51, SEEK_CUR), CURL_SEEKFUNC_FAIL);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, 1, SEEK_END), CURL_SEEKFUNC_FAIL);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, INT64_MIN, SEEK_END), CURL_SEEKFUNC_FAIL);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, INT64_MAX, SEEK_CUR), CURL_SEEKFUNC_FAIL);
+    EXPECT_EQ(seek_callback_cache_func(&ctx, 0, 42), CURL_SEEKFUNC_FAIL);
+    EXPECT_EQ(ctx.offset, 50);
+    EXPECT_EQ(handle->position.load(), 50);
+    EXPECT_EQ(seek_callback_cache_func(nullptr, 0, SEEK_SET), CURL_SEEKFUNC_FAIL);
+
+    // Without a handle only the offset moves.
+    Protocol::_UPLOADCTX bare;
+    bare.size = 10;
+    bare.offset = 10;
+    EXPECT_EQ(seek_callback_cache_func(&bare, 0, SEEK_SET), CURL_SEEKFUNC_OK);
+    EXPECT_EQ(bare.offset, 0);
 }
 
 }  // namespace
