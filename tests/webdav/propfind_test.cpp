@@ -425,3 +425,23 @@ TEST_F(PropfindTest, GetChangesDoesNothing) {
 }
 
 }  // namespace
+
+// rclone answers a PROPFIND of a folder without its trailing "/" with a 308 to
+// the "/" form: the same PROPFIND, body included, goes to the new place.
+TEST_F(PropfindTest, ListingFollowsAPermanentRedirectWithItsBody) {
+    Protocol protocol((server.url() + "/root").c_str(), nullptr);
+    server.Respond(308, "", {{"Location", "/root/"}});
+    server.Respond(207, Multistatus(Entry("/root/", true) + Entry("/root/a.txt", false, 3)), kXml);
+    ListSink sink;
+
+    EXPECT_EQ(protocol.GetFileList(nullptr, &sink, nullptr), SUCCESS);
+
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].method, "PROPFIND");
+    EXPECT_EQ(requests[1].target, "/root/");
+    EXPECT_EQ(requests[1].body, kBody);
+    ASSERT_EQ(sink.files.size(), 1u);
+    EXPECT_EQ(sink.files[0].id, "/a.txt");
+    EXPECT_EQ(sink.files[0].size, 3);
+}

@@ -42,6 +42,22 @@ protected:
     }
 };
 
+// webdav-server answers a range that starts past the end with 206 and the last
+// byte ("bytes 99-99/*"): that byte lies before the range, so nothing is delivered.
+TEST_F(ReadTest, RangePastTheEndAnsweredWithTheLastByteDeliversNothing) {
+    ScriptedResponse r;
+    r.status = 206;
+    r.headers = {{"Content-Range", "bytes 99-99/*"}};
+    r.body = "z";
+    server.Enqueue(r);
+
+    EXPECT_EQ(Read("/f", 100, 10), SUCCESS);
+
+    EXPECT_TRUE(sink.blocks.empty());
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].Header("Range"), "bytes=100-109");
+}
+
 // ---- Requests that are not sent ---------------------------------------------
 
 TEST_F(ReadTest, NothingToReadSendsNothing) {
