@@ -9,4 +9,6 @@
 extern std::atomic<ILog*> logger;
 extern std::mutex ll;  // held while logger is written
 
-inline ILog* current_logger() { return logger.load(std::memory_order_relaxed); }
+inline ILog* current_logger() {
+    return logger.load(std::memory_order_relaxed);
+}

@@ -8,12 +8,12 @@
 
 // One request for file bytes, handed by an upload to ICacheIO::ReadData.
 struct _READDATA {
-    char* buffer = nullptr;          // where the host writes the bytes
-    int64_t offset = 0;              // file offset of the first byte wanted
-    uint64_t capacity = 0;           // room in buffer
-    int64_t bytesRead = 0;           // set by the host: bytes written into buffer
+    char* buffer = nullptr;  // where the host writes the bytes
+    int64_t offset = 0;      // file offset of the first byte wanted
+    uint64_t capacity = 0;   // room in buffer
+    int64_t bytesRead = 0;   // set by the host: bytes written into buffer
     std::shared_ptr<_FS_HANDLE> handle;
-    int64_t totalSize = 0;           // size of the whole file
+    int64_t totalSize = 0;  // size of the whole file
     int64_t reserved1 = 0;
     int64_t reserved2 = 0;
 };

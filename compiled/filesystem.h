@@ -148,8 +148,8 @@ public:
     virtual AERROR TestConnect(char** message) = 0;
     virtual PT_FEATURE GetFeature() = 0;
     virtual void SetQuotaCallback(void* context,
-                                  bool (*callback)(void* context, void* protocol,
-                                                   long long* total, long long* remaining)) = 0;
+                                  bool (*callback)(void* context, void* protocol, long long* total,
+                                                   long long* remaining)) = 0;
     virtual void FreeMsg(char* message) = 0;
 
 protected:

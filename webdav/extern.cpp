@@ -15,9 +15,13 @@ const char* const protocol_version = "1.0.0";
 const char* const protocol_identifier = "dav;box";
 }  // namespace
 
-SUPPORTS GetSupports() { return SUPPORTS_1 | SUPPORTS_2; }
+SUPPORTS GetSupports() {
+    return SUPPORTS_1 | SUPPORTS_2;
+}
 
-const char* GetProtocolVersion() { return protocol_version; }
+const char* GetProtocolVersion() {
+    return protocol_version;
+}
 
 void GetSupportProtocol(char** out) {
     if (out != nullptr) *out = strdup(protocol_identifier);

@@ -64,9 +64,9 @@ public:
     AERROR SetCredential(const char* credential) override;
     AERROR TestConnect(char** message) override;
     PT_FEATURE GetFeature() override;
-    void SetQuotaCallback(void* context, bool (*callback)(void* context, void* protocol,
-                                                          long long* total,
-                                                          long long* remaining)) override;
+    void SetQuotaCallback(void* context,
+                          bool (*callback)(void* context, void* protocol, long long* total,
+                                           long long* remaining)) override;
     void FreeMsg(char* message) override;
     // IProtocol_V2
     AERROR GetIdentifier(char* buffer, int* size) override;

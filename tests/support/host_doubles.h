@@ -118,8 +118,8 @@ public:
             request->bytesRead = 0;
             return SUCCESS;
         }
-        size_t n = std::min<uint64_t>(request->capacity,
-                                      static_cast<uint64_t>(limit - request->offset));
+        size_t n =
+            std::min<uint64_t>(request->capacity, static_cast<uint64_t>(limit - request->offset));
         std::copy_n(content.data() + request->offset, n, request->buffer);
         request->bytesRead = static_cast<int64_t>(n);
         if (onRead) onRead(*request);

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
-std::string SourceDir() { return WEBDAV_SOURCE_DIR; }
+std::string SourceDir() {
+    return WEBDAV_SOURCE_DIR;
+}
 
 std::string PluginPath() {
     const char* override_path = std::getenv("WEBDAV_PLUGIN");
