@@ -628,30 +628,22 @@ void date_tea(approx_state* st) {
     date_time(st, 17);
 }
 
+// "PM" and "AM": a pending number is the hour (on the full hour), else the hour so far.
+int meridian_hour(approx_state* st) {
+    if (!st->number) return st->tm.hour;
+    int hour = static_cast<int>(st->number % 12);
+    st->number = 0;
+    st->tm.min = 0;
+    st->tm.sec = 0;
+    return hour;
+}
+
 void date_pm(approx_state* st) {
-    int hour;
-    if (st->number) {
-        hour = static_cast<int>(st->number % 12);
-        st->number = 0;
-        st->tm.min = 0;
-        st->tm.sec = 0;
-    } else {
-        hour = st->tm.hour;
-    }
-    st->tm.hour = (hour % 12) + 12;
+    st->tm.hour = (meridian_hour(st) % 12) + 12;
 }
 
 void date_am(approx_state* st) {
-    int hour;
-    if (st->number) {
-        hour = static_cast<int>(st->number % 12);
-        st->number = 0;
-        st->tm.min = 0;
-        st->tm.sec = 0;
-    } else {
-        hour = st->tm.hour;
-    }
-    st->tm.hour = hour % 12;
+    st->tm.hour = meridian_hour(st) % 12;
 }
 
 void date_never(approx_state* st) {
