@@ -183,16 +183,8 @@ AERROR Protocol::Read(const char* path, long long offset, long long length,
 
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
     AutoPutCURL<CURLLogger> guard(request, &cq);
-    // Clear() leaves the header callback in place; it must not outlive this read's context.
-    // Declared after the guard, so it runs before the object goes back to the pool.
-    struct HeaderCallbackReset {
-        void* easy;
-        ~HeaderCallbackReset() {
-            if (easy == nullptr) return;
-            curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, nullptr);
-            curl_easy_setopt(easy, CURLOPT_HEADERDATA, nullptr);
-        }
-    } reset{request->GetCURL()};
+    // Returning the object resets its handle, header and progress callbacks included,
+    // so nothing set below outlives this read's context.
 
     std::string range =
         "bytes=" + std::to_string(offset) + "-" + std::to_string(offset + length - 1);
