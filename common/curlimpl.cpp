@@ -24,6 +24,25 @@ std::string WithQuery(const std::string& url, const std::string& query) {
     return url + (url.find('?') != std::string::npos ? "&" : "?") + query;
 }
 
+// Where a tapped post's answer goes: headers and body into one buffer, as an
+// untapped post collects them, and each body piece to the tap as well.
+struct TappedAnswer {
+    CURL* handle;
+    evbuffer* buffer;
+    CURLImpl::BodyTap tap;
+    void* context;
+};
+
+size_t WriteTappedBody(char* data, size_t size, size_t count, void* answer) {
+    auto* to = static_cast<TappedAnswer*>(answer);
+    size_t n = size * count;
+    if (write_callback_ev_func(data, 1, n, to->buffer) != n) return 0;
+    long status = 0;
+    curl_easy_getinfo(to->handle, CURLINFO_RESPONSE_CODE, &status);
+    to->tap(status, data, n, to->context);
+    return n;
+}
+
 }  // namespace
 
 CURLImpl::CURLImpl() {
@@ -67,6 +86,8 @@ void CURLImpl::Clear() {
     progress = ProgressBinding();
     seekFunction = nullptr;
     seekData = nullptr;
+    bodyTap = nullptr;
+    bodyTapContext = nullptr;
     CURL* h = curl.get();
     if (post) {
         // Detach before freeing so the handle never points at a released form.
@@ -203,9 +224,20 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_POST, 1L);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_HEADER, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, buffer.get());
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &write_callback_ev_func);
+    TappedAnswer tapped{h, buffer.get(), bodyTap, bodyTapContext};
+    if (bodyTap) {
+        // Headers through their own callback so that the body callback sees body only;
+        // every header still precedes the final body, so the buffer is laid out alike.
+        curl_easy_setopt(h, CURLOPT_HEADER, 0L);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, buffer.get());
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &write_callback_ev_func);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &tapped);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteTappedBody);
+    } else {
+        curl_easy_setopt(h, CURLOPT_HEADER, 1L);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, buffer.get());
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &write_callback_ev_func);
+    }
     if (post)
         curl_easy_setopt(h, CURLOPT_HTTPPOST, post);
     else
@@ -220,6 +252,12 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
     }
 
     result.code = curl_easy_perform(h);
+    if (bodyTap) {
+        // The handle must not keep pointers into this call's frame.
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    }
     if (result.code == CURLE_OK) {
         long status = 0;
         long headerSize = 0;
@@ -237,6 +275,11 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
 void CURLImpl::SetSeekFunction(curl_seek_callback fn, void* data) {
     seekFunction = fn;
     seekData = fn ? data : nullptr;
+}
+
+void CURLImpl::SetBodyTap(BodyTap fn, void* context) {
+    bodyTap = fn;
+    bodyTapContext = fn ? context : nullptr;
 }
 
 void* CURLImpl::GetCURL() {

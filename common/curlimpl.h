@@ -29,6 +29,11 @@ public:
     // round). Used by every post with a read callback and a known size until Clear();
     // data must stay valid for those posts. Without it such a body cannot be resent.
     void SetSeekFunction(curl_seek_callback fn, void* data);
+    // Shows each piece of a post's answer body to fn as it arrives, with the status of
+    // the response it belongs to, so a caller can work on the answer during the
+    // transfer. The body is still collected into the result as usual. Until Clear().
+    using BodyTap = void (*)(long status, const char* data, size_t size, void* context);
+    void SetBodyTap(BodyTap fn, void* context);
 
     void* GetCURL();
 
@@ -91,6 +96,8 @@ protected:
     long connect_timeout = 10;
     curl_seek_callback seekFunction = nullptr;
     void* seekData = nullptr;
+    BodyTap bodyTap = nullptr;
+    void* bodyTapContext = nullptr;
     // Registered with libcurl by CURLLogger; lives as long as the object, so
     // it outlives every transfer of the handle.
     char errbuf[CURL_ERROR_SIZE] = {};

@@ -345,6 +345,74 @@ TEST(CURLImplWire, BodiesGoToTheCallersCallbackOrToMemory) {
     EXPECT_EQ(empty.body_size, 0);
 }
 
+struct TapRecord {
+    std::vector<long> statuses;
+    std::string body;
+};
+
+void Tap(long status, const char* data, size_t size, void* record) {
+    auto* to = static_cast<TapRecord*>(record);
+    if (to->statuses.empty() || to->statuses.back() != status) to->statuses.push_back(status);
+    to->body.append(data, size);
+}
+
+// A tapped post shows the final answer's body, as it arrives, and still
+// collects headers and body exactly as an untapped one; the refused first
+// round's body never reaches the tap.
+TEST(CURLImplWire, BodyTapSeesTheFinalBodyWhileTheRecordStaysTheSame) {
+    ScriptedServer server;
+    ScriptedResponse answer;
+    answer.status = 207;
+    for (int i = 0; answer.body.size() < 100000; ++i)
+        answer.body += "<response n=\"" + std::to_string(i) + "\"/>";
+    answer.headers = {{"Transfer-Encoding", "chunked"}};
+    answer.chunkSize = 7000;
+    answer.chunkDelayMs = 1;
+    auto script = [&] {
+        server.Respond(401, "refused body", {{"WWW-Authenticate", "Basic realm=\"dav\""}});
+        server.Enqueue(answer);
+    };
+    auto post = [&](CURLLogger& request) {
+        UseBasicCredentials(request);
+        request.SetURL((server.url() + "/dir/").c_str());
+        request.SetRequest("PROPFIND");
+        return request.PerformPost(std::string("<propfind/>"));
+    };
+
+    script();
+    CURLLogger plain;
+    _CURLRTN expected = post(plain);
+    ASSERT_EQ(expected.code, CURLE_OK) << expected.message;
+
+    script();
+    CURLLogger tapped;
+    TapRecord seen;
+    tapped.SetBodyTap(&Tap, &seen);
+    _CURLRTN result = post(tapped);
+    ASSERT_EQ(result.code, CURLE_OK) << result.message;
+    EXPECT_EQ(seen.statuses, std::vector<long>{207});
+    EXPECT_EQ(seen.body, answer.body);
+    EXPECT_EQ(result.http_status, 207);
+    EXPECT_EQ(Text(result.body, result.body_size), answer.body);
+    ASSERT_EQ(result.headers_size, expected.headers_size);
+    std::string headers(result.headers.get());
+    EXPECT_EQ(headers, std::string(expected.headers.get()));
+    EXPECT_EQ(headers.find("HTTP/1.1 401"), 0u);
+    EXPECT_NE(headers.find("HTTP/1.1 207"), std::string::npos);
+
+    // The handle keeps nothing of the tap: a get on the same object, then a
+    // post after Clear(), leave it alone.
+    server.Respond(200, "plain get");
+    _CURLRTN get = tapped.PerformGet(nullptr, nullptr);
+    EXPECT_EQ(Text(get.body, get.body_size), "plain get");
+    tapped.Clear();
+    script();
+    seen = TapRecord();
+    ASSERT_EQ(post(tapped).code, CURLE_OK);
+    EXPECT_TRUE(seen.statuses.empty());
+    EXPECT_TRUE(server.Failures().empty());
+}
+
 // One object performing several requests without Clear() in between, as an
 // operation that stats after a change does.
 TEST(CURLImplWire, SuccessivePerformsDoNotInheritEachOthersBodySettings) {
