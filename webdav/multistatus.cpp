@@ -150,26 +150,98 @@ bool IsNullText(const ElementText& value) {
     return value.size == 6 && strcasecmp(value.text, "(null)") == 0;
 }
 
+// libxml2's global set-up is not safe to race; host threads may list at once.
+void InitialiseParser() {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { xmlInitParser(); });
+}
+
+bool HasDtd(xmlDocPtr doc) {
+    return doc != nullptr && (doc->intSubset != nullptr || doc->extSubset != nullptr);
+}
+
+// Pieces handed to libxml2 at a time: the parser refuses to hold more than
+// 10 MB of unparsed input unless HUGE is on, which it never is here.
+constexpr size_t kPiece = 16 * 1024;
+
 }  // namespace
+
+MultistatusStream::~MultistatusStream() {
+    if (context == nullptr) return;
+    if (context->myDoc != nullptr) xmlFreeDoc(context->myDoc);
+    xmlFreeParserCtxt(context);
+}
+
+bool MultistatusStream::Feed(const char* data, size_t size) {
+    fedBytes += size;
+    if (failed || size == 0) return !failed;
+    if (data == nullptr || fedBytes > static_cast<size_t>(INT32_MAX)) {
+        failed = true;
+        return false;
+    }
+    if (context == nullptr) {
+        InitialiseParser();
+        context = xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, nullptr);
+        if (context == nullptr) {
+            failed = true;
+            return false;
+        }
+        // No NOENT, DTDLOAD, DTDATTR or HUGE: entities are never substituted
+        // or fetched, and libxml2's size limits stay in force. COMPACT keeps
+        // short texts inside their nodes (a third less parse time on big
+        // listings); finished nodes are only read or freed, never edited.
+        xmlCtxtUseOptions(
+            context, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT);
+    }
+    while (size > 0) {
+        size_t piece = size < kPiece ? size : kPiece;
+        if (xmlParseChunk(context, data, static_cast<int>(piece), 0) != XML_ERR_OK ||
+            !context->wellFormed || HasDtd(context->myDoc)) {
+            failed = true;
+            return false;
+        }
+        data += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+std::shared_ptr<xmlDoc> MultistatusStream::Finish() {
+    if (context == nullptr || failed) return nullptr;
+    failed = true;  // nothing more can be parsed
+    int code = xmlParseChunk(context, nullptr, 0, 1);
+    xmlDocPtr doc = context->myDoc;
+    context->myDoc = nullptr;
+    std::shared_ptr<xmlDoc> owned(doc, [](xmlDocPtr d) {
+        if (d != nullptr) xmlFreeDoc(d);
+    });
+    if (code != XML_ERR_OK || !context->wellFormed || doc == nullptr || HasDtd(doc)) return nullptr;
+    return owned;
+}
+
+xmlNodePtr MultistatusStream::Root() const {
+    if (context == nullptr || failed || context->myDoc == nullptr) return nullptr;
+    return context->myDoc->children;
+}
+
+MultistatusStream::Node MultistatusStream::TakeFinishedChild() {
+    Node taken(nullptr, xmlFreeNode);
+    xmlNodePtr root = Root();
+    if (root == nullptr || root->type != XML_ELEMENT_NODE) return taken;
+    // The parser only ever adds to the last child (the element it is in, or
+    // text it may still extend); every child before it is final.
+    xmlNodePtr first = root->children;
+    if (first == nullptr || first == root->last) return taken;
+    xmlUnlinkNode(first);
+    taken.reset(first);
+    return taken;
+}
 
 std::shared_ptr<xmlDoc> ParseMultistatus(const char* data, size_t size) {
     if (data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return nullptr;
-    // libxml2's global set-up is not safe to race; host threads may list at once.
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { xmlInitParser(); });
-    // No NOENT, DTDLOAD, DTDATTR or HUGE: entities are never substituted or
-    // fetched, and libxml2's size limits stay in force. COMPACT keeps short
-    // texts inside their nodes (a third less parse time on big listings);
-    // the tree is only read afterwards, which is all it requires.
-    std::shared_ptr<xmlDoc> doc(xmlReadMemory(data, static_cast<int>(size), nullptr, nullptr,
-                                              XML_PARSE_NONET | XML_PARSE_NOERROR |
-                                                  XML_PARSE_NOWARNING | XML_PARSE_COMPACT),
-                                [](xmlDocPtr d) {
-                                    if (d != nullptr) xmlFreeDoc(d);
-                                });
-    if (!doc) return nullptr;
-    if (doc->intSubset != nullptr || doc->extSubset != nullptr) return nullptr;
-    return doc;
+    MultistatusStream stream;
+    stream.Feed(data, size);
+    return stream.Finish();
 }
 
 std::string URLDecode(const char* text) {
@@ -221,6 +293,50 @@ void Protocol::nodeinfoFree(nodeinfo* chain) {
         delete chain;
         chain = next;
     }
+}
+
+MultistatusRecords::~MultistatusRecords() {
+    Protocol::nodeinfoFree(head);
+}
+
+void MultistatusRecords::Append(nodeinfo* chain) {
+    if (chain == nullptr) return;
+    if (tail == nullptr)
+        head = chain;
+    else
+        tail->next = chain;
+    tail = chain;
+    while (tail->next != nullptr) tail = tail->next;
+}
+
+void MultistatusRecords::Feed(const char* data, size_t size) {
+    if (!stream.Feed(data, size) || failed) return;
+    xmlNodePtr root = stream.Root();
+    if (root == nullptr || root->type != XML_ELEMENT_NODE || !NameIs(root, "multistatus")) return;
+    try {
+        while (MultistatusStream::Node child = stream.TakeFinishedChild())
+            if (NameIs(child.get(), "response"))
+                Append(protocol.parsePropfindResponse(child.get()));
+    } catch (...) {
+        failed = true;  // called from the transport: nothing may escape
+    }
+}
+
+bool MultistatusRecords::Finish() {
+    std::shared_ptr<xmlDoc> doc = stream.Finish();
+    if (!doc || failed) {
+        // Records read before the document broke must not pass for a listing.
+        Protocol::nodeinfoFree(Take());
+        return false;
+    }
+    Append(protocol.parsePropfindAnswer(doc->children));
+    return true;
+}
+
+nodeinfo* MultistatusRecords::Take() {
+    nodeinfo* taken = head;
+    head = tail = nullptr;
+    return taken;
 }
 
 nodeinfo* Protocol::parsePropfindAnswer(xmlNodePtr root) {

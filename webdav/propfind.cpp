@@ -40,6 +40,28 @@ struct Chain {
     ~Chain() { Protocol::nodeinfoFree(head); }
 };
 
+void FeedSuccessfulAnswer(long status, const char* data, size_t size, void* records) {
+    if (status >= 200 && status < 300) static_cast<MultistatusRecords*>(records)->Feed(data, size);
+}
+
+// The records of a collected answer; false when it is not a usable multistatus.
+// Those made while the answer arrived are used when they were made from exactly
+// the collected body; anything else (a body they were not shown) is read again
+// from the collected bytes.
+bool AnswerRecords(Protocol& protocol, MultistatusRecords& records, const _CURLRTN& result,
+                   Chain& chain) {
+    if (records.fed() == static_cast<size_t>(result.body_size)) {
+        if (!records.Finish()) return false;
+        chain.head = records.Take();
+        return true;
+    }
+    std::shared_ptr<xmlDoc> doc =
+        ParseMultistatus(result.body.get(), static_cast<size_t>(result.body_size));
+    if (!doc) return false;
+    chain.head = protocol.parsePropfindAnswer(doc->children);
+    return true;
+}
+
 }  // namespace
 
 std::string Protocol::get_fullurl(const char* path) {
@@ -48,8 +70,8 @@ std::string Protocol::get_fullurl(const char* path) {
     return url + "/" + URLEncode(path);
 }
 
-_CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth,
-                               long* offeredAuth) {
+_CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth, long* offeredAuth,
+                               MultistatusRecords* records) {
     std::string body(kPropfindBody, sizeof(kPropfindBody) - 1);
 
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
@@ -61,6 +83,7 @@ _CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth
     if (gzip) request->AddHeader("Accept-encoding", "gzip");
     request->AddHeader("Content-Type", "text/xml");
     set_extra_opts(request, authType);
+    if (records != nullptr) request->SetBodyTap(&FeedSuccessfulAnswer, records);
 
     _CURLRTN result = request->PerformPost(body);
 
@@ -85,7 +108,8 @@ _CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth
 AERROR Protocol::GetFileList(const char* id, IFileList* list, char** message) {
     __LOG__A(current_logger(), LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileList", OrEmpty(id));
     try {
-        _CURLRTN result = do_propfind(id, authType.load(), "1", nullptr);
+        MultistatusRecords records(*this);
+        _CURLRTN result = do_propfind(id, authType.load(), "1", nullptr, &records);
         get_err_msg(result, message);
         if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
         if (result.http_status >= 300 || result.code != 0) {
@@ -94,12 +118,8 @@ AERROR Protocol::GetFileList(const char* id, IFileList* list, char** message) {
                      result.http_status);
             return FAILED;
         }
-        std::shared_ptr<xmlDoc> doc =
-            ParseMultistatus(result.body.get(), static_cast<size_t>(result.body_size));
-        if (!doc) return FAILED;
-
         Chain chain;
-        chain.head = parsePropfindAnswer(doc->children);
+        if (!AnswerRecords(*this, records, result, chain)) return FAILED;
         if (list != nullptr) {
             for (nodeinfo* entry = chain.head; entry != nullptr; entry = entry->next) {
                 // The root and the listed folder itself are not children.
@@ -117,7 +137,8 @@ AERROR Protocol::GetFileList(const char* id, IFileList* list, char** message) {
 AERROR Protocol::GetFileInfo(const char* id, _FS_FILE* file, char** message) {
     __LOG__A(current_logger(), LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileInfo", OrEmpty(id));
     try {
-        _CURLRTN result = do_propfind(id, authType.load(), "0", nullptr);
+        MultistatusRecords records(*this);
+        _CURLRTN result = do_propfind(id, authType.load(), "0", nullptr, &records);
         get_err_msg(result, message);
         if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
         if (result.http_status >= 300 || result.code != 0) {
@@ -125,16 +146,12 @@ AERROR Protocol::GetFileInfo(const char* id, _FS_FILE* file, char** message) {
                      "GetFileInfo", OrEmpty(id), result.http_status);
             return FAILED;
         }
-        std::shared_ptr<xmlDoc> doc =
-            ParseMultistatus(result.body.get(), static_cast<size_t>(result.body_size));
-        if (!doc) {
+        Chain chain;
+        if (!AnswerRecords(*this, records, result, chain)) {
             __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]",
                      "GetFileInfo", OrEmpty(id), result.http_status);
             return FAILED;
         }
-
-        Chain chain;
-        chain.head = parsePropfindAnswer(doc->children);
         if (file != nullptr) {
             for (nodeinfo* entry = chain.head; entry != nullptr; entry = entry->next) {
                 file->creationTime = entry->file.creationTime;

@@ -30,6 +30,8 @@ std::string URLDecode(const char* text);
 // Converts text between character sets; returns it unchanged when conversion fails.
 std::string iconv_covert(std::string to, std::string from, std::string text, int* status);
 
+class MultistatusRecords;
+
 constexpr int WEBDAV_CURLAUTH_ANY = static_cast<int>(0xFFFFFFEF);
 
 class Protocol : public IProtocol_V2 {
@@ -77,7 +79,9 @@ public:
 
     // Building blocks shared by the operations (public for white-box tests).
     std::string get_fullurl(const char* path);
-    _CURLRTN do_propfind(const char* path, int authType, const char* depth, long* offeredAuth);
+    // With records, a 2xx answer's body is also turned into them while it arrives.
+    _CURLRTN do_propfind(const char* path, int authType, const char* depth, long* offeredAuth,
+                         MultistatusRecords* records = nullptr);
     void set_extra_opts(std::shared_ptr<CURLLogger> request, int authType);
     void get_err_msg(_CURLRTN result, char** message);
 

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "multistatus_trace.h"
 
@@ -360,6 +362,98 @@ TEST_F(MultistatusTest, MoreServersAnswers) {
               "||2|0|2026-12-06T09:38:20.000Z;" + sure + gruss + sub + a + amp + hash);
     EXPECT_EQ(Trace(ReadFixture("webdav_server_depth1.xml")),
               "||2|0|2026-12-06T09:38:21.000Z;" + sub + sure + gruss + a + amp + hash);
+}
+
+// Records made while an answer arrives in pieces of any size are exactly those
+// of the whole document: no response lost, doubled or reordered at a piece
+// boundary, and the same documents refused.
+std::string TracePieces(Protocol& protocol, const std::string& body, size_t piece) {
+    MultistatusRecords records(protocol);
+    for (size_t at = 0; at < body.size(); at += piece)
+        records.Feed(body.data() + at, std::min(piece, body.size() - at));
+    if (!records.Finish()) {
+        EXPECT_EQ(records.Take(), nullptr);  // nothing read before the fault survives
+        return "<no document>";
+    }
+    nodeinfo* chain = records.Take();
+    std::string trace = TraceChain(chain);
+    Protocol::nodeinfoFree(chain);
+    return trace;
+}
+
+TEST_F(MultistatusTest, RecordsFromPiecesMatchTheWholeDocument) {
+    std::vector<std::string> bodies;
+    for (const char* name :
+         {"lighttpd_depth1.xml", "apache_depth1.xml", "nginx_depth1.xml", "rclone_depth1.xml",
+          "sabredav_depth1.xml", "webdav_server_depth1.xml", "lighttpd_depth0_file.xml"})
+        bodies.push_back(ReadFixture(name));
+    std::string one = Multistatus(Response("/dav/a.txt", kFileProps));
+    std::string many, unprefixed;
+    for (int i = 0; i < 300; ++i) {
+        std::string href = "/dav/f" + std::to_string(i);
+        many += Response(href, i % 7 == 0 ? kFolderProps : kFileProps);
+        unprefixed += Response(
+            href, "<getcontentlength>" + std::to_string(i) + "</getcontentlength>\n<resourcetype/>",
+            "");
+    }
+    bodies.push_back(Multistatus(many));
+    bodies.push_back(Multistatus(unprefixed, ""));
+    bodies.push_back(std::string(kHead) + "<!-- generated -->" + one.substr(sizeof(kHead) - 1));
+    bodies.push_back(std::string(kHead) + "<D:propfind xmlns:D=\"DAV:\">" + many + "</D:propfind>");
+    bodies.push_back(Multistatus("<D:response><D:propstat/></D:response>" + many +
+                                 "<D:responsedescription>x</D:responsedescription>"));
+    bodies.push_back(Multistatus(many).substr(0, 5000));  // cut off mid-answer
+    bodies.push_back(Multistatus(many) + "<extra/>");     // junk after the root
+    bodies.push_back(std::string(kHead) + "<!DOCTYPE D:multistatus>" +
+                     Multistatus(many).substr(sizeof(kHead) - 1));
+    bodies.push_back("");
+
+    for (size_t b = 0; b < bodies.size(); ++b) {
+        const std::string whole = Trace(bodies[b]);
+        for (size_t piece : {1, 2, 3, 7, 64, 1000, 16385}) {
+            EXPECT_EQ(TracePieces(protocol, bodies[b], piece), whole)
+                << "body " << b << " in pieces of " << piece;
+        }
+    }
+    // Not vacuous: the big answers list every entry, the refused ones nothing.
+    EXPECT_EQ(Trace(bodies[7]).find("/f299|f299|1|5|"), Trace(bodies[7]).size() - 40);
+    EXPECT_NE(Trace(bodies[8]).find("/f299|f299|1|299|;"), std::string::npos);
+    EXPECT_EQ(Trace(bodies.back()), "<no document>");
+    EXPECT_EQ(Trace(bodies[bodies.size() - 2]), "<no document>");
+}
+
+// A big answer is never held whole: finished responses leave the tree as
+// soon as the parser is done with them.
+TEST(MultistatusStream, FinishedChildrenLeaveTheTreeWhileTheParseGoesOn) {
+    std::string body = std::string(kHead) + "<D:multistatus xmlns:D=\"DAV:\">";
+    const int kResponses = 2000;
+    for (int i = 0; i < kResponses; ++i)
+        body += "<D:response><D:href>/f" + std::to_string(i) + "</D:href></D:response>\n";
+    body += "</D:multistatus>";
+
+    MultistatusStream stream;
+    int taken = 0;
+    size_t mostChildren = 0;
+    for (size_t at = 0; at < body.size(); at += 512) {
+        ASSERT_TRUE(stream.Feed(body.data() + at, std::min<size_t>(512, body.size() - at)));
+        while (MultistatusStream::Node child = stream.TakeFinishedChild()) {
+            EXPECT_EQ(child->parent, nullptr);  // unlinked before it is handed over
+            if (child->type == XML_ELEMENT_NODE) ++taken;
+        }
+        size_t children = 0;
+        for (xmlNodePtr c = stream.Root()->children; c != nullptr; c = c->next) ++children;
+        mostChildren = std::max(mostChildren, children);
+    }
+    EXPECT_LE(mostChildren, 1u);
+    EXPECT_GT(taken, kResponses - 2);
+    std::shared_ptr<xmlDoc> doc = stream.Finish();
+    ASSERT_NE(doc, nullptr);
+    int left = 0;
+    for (xmlNodePtr c = doc->children->children; c != nullptr; c = c->next)
+        left += c->type == XML_ELEMENT_NODE;
+    EXPECT_EQ(taken + left, kResponses);
+    EXPECT_EQ(stream.Root(), nullptr);
+    EXPECT_EQ(stream.TakeFinishedChild(), nullptr);
 }
 
 TEST(ParseMultistatus, RefusesWhatIsNotAPlainXmlDocument) {

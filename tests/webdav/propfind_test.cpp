@@ -245,6 +245,51 @@ TEST_F(PropfindTest, ListingFailures) {
     EXPECT_TRUE(server.Failures().empty());
 }
 
+// Big answers are read while they arrive. Only the final answer's body counts
+// (a refused round's body is never taken for the listing), and records made
+// early never reach the host when the document later turns out broken.
+TEST_F(PropfindTest, ListingReadsTheAnswerWhileItArrives) {
+    Protocol protocol((server.url() + "/dav").c_str(), nullptr);
+    protocol.SetOpt("user", "u");
+    protocol.SetOpt("pass", "p");
+    std::string entries = Entry("/dav/", true);
+    for (int i = 0; i < 200; ++i) entries += Entry("/dav/f" + std::to_string(i), false, i);
+    ScriptedResponse answer;
+    answer.status = 207;
+    answer.body = Multistatus(entries);
+    answer.headers = {{"Transfer-Encoding", "chunked"}};
+    answer.chunkSize = 100;
+    std::string decoy = Multistatus(Entry("/dav/decoy", false, 1));
+    server.Respond(401, decoy, {{"WWW-Authenticate", "Basic realm=\"x\""}});
+    server.Enqueue(answer);
+
+    ListSink sink;
+    ASSERT_EQ(protocol.GetFileList(nullptr, &sink, nullptr), SUCCESS);
+    ASSERT_EQ(sink.files.size(), 200u);
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(sink.files[i].id, "/f" + std::to_string(i));
+        EXPECT_EQ(sink.files[i].size, i);
+    }
+
+    // Broken near the end, after most responses were read.
+    ScriptedResponse broken = answer;
+    broken.body = Multistatus(entries + "<D:response><D:href>/dav/x</D:href></D:respons>");
+    server.Enqueue(broken);
+    ListSink none;
+    EXPECT_EQ(protocol.GetFileList(nullptr, &none, nullptr), FAILED);
+    EXPECT_TRUE(none.files.empty());
+
+    // Cut off by the server: the transport's failure, and nothing delivered.
+    ScriptedResponse cut = answer;
+    cut.headers.clear();
+    cut.chunkSize = 0;
+    cut.closeAfterBodyBytes = static_cast<long long>(answer.body.size() / 2);
+    server.Enqueue(cut);
+    EXPECT_EQ(protocol.GetFileList(nullptr, &none, nullptr), FAILED);
+    EXPECT_TRUE(none.files.empty());
+    EXPECT_TRUE(server.Failures().empty());
+}
+
 TEST_F(PropfindTest, TransportFailureIsFailedWithTheTransportText) {
     int port;
     {
