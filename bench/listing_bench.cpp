@@ -75,6 +75,13 @@ void BareCurlPropfind(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * (kEntries + 1));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(body.size()));
+    // How long the server works before its first byte, of the last transfer.
+    curl_off_t firstByte = 0;
+    curl_off_t total = 0;
+    curl_easy_getinfo(curl.get(), CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
+    curl_easy_getinfo(curl.get(), CURLINFO_TOTAL_TIME_T, &total);
+    state.counters["first_byte_ms"] = static_cast<double>(firstByte) / 1000.0;
+    state.counters["total_ms"] = static_cast<double>(total) / 1000.0;
 }
 
 }  // namespace
