@@ -409,6 +409,7 @@ void ScriptedServer::Impl::Serve(int fd, int index) {
             changed.notify_all();
         }
 
+        if (response.hangUp) break;
         if (response.delayMs > 0 && !Pause(response.delayMs)) break;
 
         if (!response.raw.empty()) {

@@ -29,6 +29,8 @@ struct ScriptedResponse {
     long long closeAfterBodyBytes = -1;  // close the connection after this many body bytes
     bool close = false;                  // close the connection after the answer (add a
                                          // "Connection: close" header yourself to announce it)
+    bool hangUp = false;  // read the request, then close without answering: a kept-alive
+                          // connection the server dropped while the client reused it
 
     // Requests that carry "Expect: 100-continue":
     enum class ExpectMode {

@@ -300,6 +300,38 @@ TEST_F(UploadTest, RedirectedPutCarriesTheWholeBody) {
     EXPECT_EQ(handle->position.load(), static_cast<int64_t>(size));
 }
 
+// A kept-alive connection the server dropped is only found dead once the PUT
+// went out on it; libcurl then sends it again on a fresh connection, which
+// needs the body from its first byte once more.
+TEST_F(UploadTest, PutOnADroppedKeptAliveConnectionIsSentAgain) {
+    const size_t size = 1000;  // below libcurl's threshold for "Expect: 100-continue"
+    std::string content = Pattern(size, 5);
+    MemoryCache cache(content);
+    std::vector<CachePiece> pieces;
+    cache.onRead = [&](_READDATA& r) {
+        pieces.push_back({r.offset, r.offset + r.bytesRead, handle->position.load()});
+    };
+    _FS_FILE before;
+    server.Respond(207, StatAnswer("/dav/docs/", 0));
+    ASSERT_EQ(protocol->GetFileInfo("/docs", &before, nullptr), SUCCESS);
+    ScriptedResponse dropped;
+    dropped.hangUp = true;
+    server.Enqueue(dropped);
+    Accept("/dav/docs/f.bin", size);
+    _FS_FILE file = File("f.bin", size);
+
+    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), SUCCESS);
+
+    auto puts = Puts();
+    ASSERT_EQ(puts.size(), 2u);
+    EXPECT_EQ(puts[0].connection, server.Requests().at(0).connection);  // the reused one
+    EXPECT_NE(puts[1].connection, puts[0].connection);
+    for (auto& put : puts) EXPECT_TRUE(put.body == content);
+    ExpectPasses(pieces, 2, static_cast<int64_t>(size));
+    EXPECT_EQ(handle->position.load(), static_cast<int64_t>(size));
+    EXPECT_TRUE(server.Failures().empty());
+}
+
 // ---- Failures -----------------------------------------------------------------
 
 TEST_F(UploadTest, ErrorAnswers) {
