@@ -146,6 +146,17 @@ bool IsAscii(const std::string& text) {
     return true;
 }
 
+// Links chain (one entry or more) after tail; head and tail follow.
+void AppendChain(nodeinfo*& head, nodeinfo*& tail, nodeinfo* chain) {
+    if (chain == nullptr) return;
+    if (tail == nullptr)
+        head = chain;
+    else
+        tail->next = chain;
+    tail = chain;
+    while (tail->next != nullptr) tail = tail->next;
+}
+
 bool IsNullText(const ElementText& value) {
     return value.size == 6 && strcasecmp(value.text, "(null)") == 0;
 }
@@ -300,13 +311,7 @@ MultistatusRecords::~MultistatusRecords() {
 }
 
 void MultistatusRecords::Append(nodeinfo* chain) {
-    if (chain == nullptr) return;
-    if (tail == nullptr)
-        head = chain;
-    else
-        tail->next = chain;
-    tail = chain;
-    while (tail->next != nullptr) tail = tail->next;
+    AppendChain(head, tail, chain);
 }
 
 void MultistatusRecords::Feed(const char* data, size_t size) {
@@ -346,13 +351,7 @@ nodeinfo* Protocol::parsePropfindAnswer(xmlNodePtr root) {
     try {
         for (xmlNodePtr child = root->children; child != nullptr; child = child->next) {
             if (!NameIs(child, "response")) continue;
-            nodeinfo* entry = parsePropfindResponse(child);
-            if (entry == nullptr) continue;
-            if (tail == nullptr)
-                head = entry;
-            else
-                tail->next = entry;
-            tail = entry;
+            AppendChain(head, tail, parsePropfindResponse(child));
         }
     } catch (...) {
         nodeinfoFree(head);
