@@ -407,9 +407,22 @@ TEST_F(MultistatusTest, RecordsFromPiecesMatchTheWholeDocument) {
     bodies.push_back(std::string(kHead) + "<!DOCTYPE D:multistatus>" +
                      Multistatus(many).substr(sizeof(kHead) - 1));
     bodies.push_back("");
+    // Blank text is dropped or kept by what follows it, which may not have
+    // arrived yet: every cut of these must still read the same.
+    bodies.push_back(Multistatus(
+        "<D:response><D:href>/dav/sp </D:href><D:propstat><D:prop>"
+        "<D:resourcetype> \n <D:collection/> </D:resourcetype>"
+        "<D:getlastmodified> Tue, 15 Nov 1994 12:45:26 GMT </D:getlastmodified>"
+        "<D:getcontentlength> \n</D:getcontentlength>"
+        "</D:prop></D:propstat></D:response>\n <D:response> <D:href> </D:href> </D:response>"));
 
     for (size_t b = 0; b < bodies.size(); ++b) {
         const std::string whole = Trace(bodies[b]);
+        if (bodies[b].size() < 2000) {
+            for (size_t piece = 1; piece < 80; ++piece)
+                EXPECT_EQ(TracePieces(protocol, bodies[b], piece), whole)
+                    << "body " << b << " in pieces of " << piece;
+        }
         for (size_t piece : {1, 2, 3, 7, 64, 1000, 16385}) {
             EXPECT_EQ(TracePieces(protocol, bodies[b], piece), whole)
                 << "body " << b << " in pieces of " << piece;
@@ -418,8 +431,8 @@ TEST_F(MultistatusTest, RecordsFromPiecesMatchTheWholeDocument) {
     // Not vacuous: the big answers list every entry, the refused ones nothing.
     EXPECT_EQ(Trace(bodies[7]).find("/f299|f299|1|5|"), Trace(bodies[7]).size() - 40);
     EXPECT_NE(Trace(bodies[8]).find("/f299|f299|1|299|;"), std::string::npos);
-    EXPECT_EQ(Trace(bodies.back()), "<no document>");
     EXPECT_EQ(Trace(bodies[bodies.size() - 2]), "<no document>");
+    EXPECT_EQ(Trace(bodies[bodies.size() - 3]), "<no document>");
 }
 
 // A big answer is never held whole: finished responses leave the tree as
