@@ -38,6 +38,10 @@ Answer Request(const std::string& method, const std::string& url, const std::str
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+    // HTTP/1.1 as the plug-in speaks it. Over TLS libcurl would otherwise
+    // negotiate HTTP/2, where lighttpd 1.4.69 answers nothing to libcurl's
+    // bodiless first round of a Digest-authenticated PUT.
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
     if (authMask) {
@@ -115,16 +119,10 @@ TEST_P(RealServerTest, ServesWebDavToItsUserOnlyAndLeavesNothingBehind) {
         EXPECT_EQ(Request("PROPFIND", url + "/", "", "", 0).status, 401);
 
         std::string bytes("one\0two", 7);
-        // Known open issue: lighttpd with Digest over TLS sometimes closes the
-        // connection on a bare libcurl PUT ("Server returned nothing"); the
-        // plug-in's own uploads are covered by the end-to-end scenario.
-        if (!(c.tls && c.auth == "digest")) {
-            Answer put =
-                Request("PUT", url + "/a%20b.bin", "bob", "p@ss word:1", mask, bytes, true);
-            EXPECT_TRUE(put.status == 201 || put.status == 204)
-                << put.status << " " << curl_easy_strerror(put.code) << server.Logs();
-            EXPECT_EQ(ReadFile(server.root() + "/a b.bin"), bytes);
-        }
+        Answer put = Request("PUT", url + "/a%20b.bin", "bob", "p@ss word:1", mask, bytes, true);
+        EXPECT_TRUE(put.status == 201 || put.status == 204)
+            << put.status << " " << curl_easy_strerror(put.code) << server.Logs();
+        EXPECT_EQ(ReadFile(server.root() + "/a b.bin"), bytes);
     }
     EXPECT_FALSE(std::filesystem::exists(workdir)) << workdir;
     Answer gone = Request("PROPFIND", url + "/", "", "", 0);

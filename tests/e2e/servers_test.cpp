@@ -48,8 +48,8 @@ std::string CaseName(const testing::TestParamInfo<ServerCase>& info) {
 }
 
 // Every kind with basic authentication, with digest where the server offers
-// it, and over TLS for lighttpd and apache. The 20 MB file goes to lighttpd
-// in the clear and to apache with digest over TLS only.
+// it, and over TLS for lighttpd (both schemes) and apache. The 20 MB file goes
+// to lighttpd in the clear and to apache with digest over TLS only.
 std::vector<ServerCase> Cases() {
     std::vector<ServerCase> cases;
     for (auto& kind : RealServerKinds()) {
@@ -57,6 +57,7 @@ std::vector<ServerCase> Cases() {
         cases.push_back({kind.name, "basic", false, lighttpd});
         if (kind.digest) cases.push_back({kind.name, "digest", false, false});
         if (lighttpd) cases.push_back({kind.name, "basic", true, false});
+        if (lighttpd) cases.push_back({kind.name, "digest", true, false});
         if (apache) cases.push_back({kind.name, "digest", true, true});
     }
     return cases;
