@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cwctype>
 #include <memory>
+#include <vector>
 
 std::string string_format(std::string format, ...) {
     int size = static_cast<int>(format.size() * 2);
@@ -68,56 +69,103 @@ const Char* LastDot(const Char* from) {
 
 // One algorithm for both widths. It never steps past the name's NUL: a `?`
 // with nothing left fails, a `>` with nothing left covers nothing, and a `<`
-// with no "." ahead behaves like `*`.
+// with no "." ahead behaves like `*`. Wildcards backtrack; a pair of places
+// (in the expression, in the name) that failed once is remembered, so many
+// wildcards against a long name cost at most one try per pair instead of
+// growing exponentially.
 template <typename Char>
-bool Matches(const Char* expression, const Char* name, bool ignoreCase) {
-    while (*expression) {
-        Char wildcard = *expression;
-        if (wildcard == Char('*')) {
-            ++expression;
-            if (*expression == 0) return true;
-            for (; *name; ++name)
-                if (Matches(expression, name, ignoreCase)) return true;
-            continue;  // name is at its end: the rest must match nothing
+class Matcher {
+public:
+    Matcher(const Char* expression, const Char* name, bool ignoreCase)
+        : expressionStart(expression), nameStart(name), ignoreCase(ignoreCase) {}
+
+    bool Run() { return Matches(expressionStart, nameStart); }
+
+private:
+    bool Try(const Char* expression, const Char* name) {
+        size_t key = 0;
+        if (width != 0) {
+            key = static_cast<size_t>(expression - expressionStart) * width +
+                  static_cast<size_t>(name - nameStart);
+            if (failed[key]) return false;
         }
-        if (wildcard == Char('<')) {
-            ++expression;
-            const Char* dot = LastDot(name);
-            if (dot == nullptr) {
+        if (Matches(expression, name)) return true;
+        if (width == 0) {  // the first failure: only now is the table worth its memory
+            width = Length(nameStart) + 1;
+            failed.assign((Length(expressionStart) + 1) * width, false);
+            key = static_cast<size_t>(expression - expressionStart) * width +
+                  static_cast<size_t>(name - nameStart);
+        }
+        failed[key] = true;
+        return false;
+    }
+
+    static size_t Length(const Char* text) {
+        size_t n = 0;
+        while (text[n]) ++n;
+        return n;
+    }
+
+    bool Matches(const Char* expression, const Char* name) {
+        while (*expression) {
+            Char wildcard = *expression;
+            if (wildcard == Char('*')) {
+                ++expression;
                 if (*expression == 0) return true;
                 for (; *name; ++name)
-                    if (Matches(expression, name, ignoreCase)) return true;
+                    if (Try(expression, name)) return true;
+                continue;  // name is at its end: the rest must match nothing
+            }
+            if (wildcard == Char('<')) {
+                ++expression;
+                const Char* dot = LastDot(name);
+                if (dot == nullptr) {
+                    if (*expression == 0) return true;
+                    for (; *name; ++name)
+                        if (Try(expression, name)) return true;
+                    continue;
+                }
+                for (; name < dot; ++name)
+                    if (Try(expression, name)) return true;
+                continue;  // the last "." is left for the rest of the expression
+            }
+            if (wildcard == Char('>')) {
+                ++expression;
+                if (*name == Char('.')) {
+                    if (LastDot(name + 1) != nullptr) ++name;
+                } else if (*name) {
+                    ++name;
+                }
                 continue;
             }
-            for (; name < dot; ++name)
-                if (Matches(expression, name, ignoreCase)) return true;
-            continue;  // the last "." is left for the rest of the expression
-        }
-        if (wildcard == Char('>')) {
-            ++expression;
-            if (*name == Char('.')) {
-                if (LastDot(name + 1) != nullptr) ++name;
-            } else if (*name) {
-                ++name;
+            if (wildcard == Char('"')) {
+                ++expression;
+                if (*name == Char('.')) ++name;
+                continue;
             }
-            continue;
-        }
-        if (wildcard == Char('"')) {
-            ++expression;
-            if (*name == Char('.')) ++name;
-            continue;
-        }
-        if (wildcard == Char('?')) {
-            if (*name == 0) return false;
+            if (wildcard == Char('?')) {
+                if (*name == 0) return false;
+                ++expression;
+                ++name;
+                continue;
+            }
+            if (*name == 0 || !SameChar(wildcard, *name, ignoreCase)) return false;
             ++expression;
             ++name;
-            continue;
         }
-        if (*name == 0 || !SameChar(wildcard, *name, ignoreCase)) return false;
-        ++expression;
-        ++name;
+        return *name == 0;
     }
-    return *name == 0;
+
+    const Char* expressionStart;
+    const Char* nameStart;
+    bool ignoreCase;
+    size_t width = 0;  // name length + 1 once the table exists
+    std::vector<bool> failed;
+};
+
+template <typename Char>
+bool Matches(const Char* expression, const Char* name, bool ignoreCase) {
+    return Matcher<Char>(expression, name, ignoreCase).Run();
 }
 
 }  // namespace

@@ -169,6 +169,22 @@ TEST(NameMatching, WideTable) {
             << c.ignoreCase;
 }
 
+// Many wildcards against a long name that almost matches: a search that
+// tried every way of placing them would not finish in any reasonable time.
+TEST(NameMatching, ManyWildcardsAgainstALongNameStayTractable) {
+    std::string stars, lts, name(300, 'a');
+    for (int i = 0; i < 25; ++i) {
+        stars += "*a";
+        lts += "<a";
+    }
+    EXPECT_FALSE(IsNameInExpressionA((stars + "*b").c_str(), name.c_str(), false));
+    EXPECT_FALSE(IsNameInExpressionA((lts + "<b").c_str(), (name + ".x").c_str(), false));
+    EXPECT_FALSE(IsNameInExpression(Widen((stars + "?b").c_str()).c_str(),
+                                    Widen(name.c_str()).c_str(), true));
+    EXPECT_TRUE(IsNameInExpressionA((stars + "*b").c_str(), (name + "b").c_str(), false));
+    EXPECT_TRUE(IsNameInExpressionA((lts + ".x").c_str(), (name + ".x").c_str(), false));
+}
+
 TEST(NameMatching, WideFoldsBeyondAscii) {
     if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
     EXPECT_TRUE(IsNameInExpression(L"\u00e9t\u00e9.*", L"\u00c9T\u00c9.doc", true));
