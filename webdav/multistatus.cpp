@@ -171,6 +171,14 @@ bool HasDtd(xmlDocPtr doc) {
     return doc != nullptr && (doc->intSubset != nullptr || doc->extSubset != nullptr);
 }
 
+// Judged by the parser's state rather than by the code a call returns, which
+// also reports errors that do not break a document (an unbound prefix, say).
+// Every fatal error clears wellFormed; running out of memory halts the parse
+// without doing so.
+bool Unusable(xmlParserCtxtPtr context) {
+    return !context->wellFormed || context->errNo == XML_ERR_NO_MEMORY || HasDtd(context->myDoc);
+}
+
 // Pieces handed to libxml2 at a time: the parser refuses to hold more than
 // 10 MB of unparsed input unless HUGE is on, which it never is here.
 constexpr size_t kPiece = 16 * 1024;
@@ -206,8 +214,8 @@ bool MultistatusStream::Feed(const char* data, size_t size) {
     }
     while (size > 0) {
         size_t piece = size < kPiece ? size : kPiece;
-        if (xmlParseChunk(context, data, static_cast<int>(piece), 0) != XML_ERR_OK ||
-            !context->wellFormed || HasDtd(context->myDoc)) {
+        xmlParseChunk(context, data, static_cast<int>(piece), 0);
+        if (Unusable(context)) {
             failed = true;
             return false;
         }
@@ -220,13 +228,14 @@ bool MultistatusStream::Feed(const char* data, size_t size) {
 std::shared_ptr<xmlDoc> MultistatusStream::Finish() {
     if (context == nullptr || failed) return nullptr;
     failed = true;  // nothing more can be parsed
-    int code = xmlParseChunk(context, nullptr, 0, 1);
+    xmlParseChunk(context, nullptr, 0, 1);
+    bool unusable = Unusable(context);
     xmlDocPtr doc = context->myDoc;
     context->myDoc = nullptr;
     std::shared_ptr<xmlDoc> owned(doc, [](xmlDocPtr d) {
         if (d != nullptr) xmlFreeDoc(d);
     });
-    if (code != XML_ERR_OK || !context->wellFormed || doc == nullptr || HasDtd(doc)) return nullptr;
+    if (unusable || doc == nullptr) return nullptr;
     return owned;
 }
 
@@ -315,10 +324,11 @@ void MultistatusRecords::Append(nodeinfo* chain) {
 }
 
 void MultistatusRecords::Feed(const char* data, size_t size) {
-    if (!stream.Feed(data, size) || failed) return;
-    xmlNodePtr root = stream.Root();
-    if (root == nullptr || root->type != XML_ELEMENT_NODE || !NameIs(root, "multistatus")) return;
     try {
+        if (!stream.Feed(data, size) || failed) return;
+        xmlNodePtr root = stream.Root();
+        if (root == nullptr || root->type != XML_ELEMENT_NODE || !NameIs(root, "multistatus"))
+            return;
         while (MultistatusStream::Node child = stream.TakeFinishedChild())
             if (NameIs(child.get(), "response"))
                 Append(protocol.parsePropfindResponse(child.get()));

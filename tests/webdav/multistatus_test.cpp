@@ -485,6 +485,18 @@ TEST(ParseMultistatus, RefusesWhatIsNotAPlainXmlDocument) {
     EXPECT_NE(ParseMultistatus(doc.data(), doc.size() - 7), nullptr);
 }
 
+// A namespace fault is not a broken document: the element with the unbound
+// prefix is simply not a property we know.
+TEST_F(MultistatusTest, UnboundPrefixSpoilsOnlyItsOwnElement) {
+    std::string body = Multistatus(
+        "<D:response><D:href>/dav/a</D:href><D:propstat><D:prop>"
+        "<x:getcontentlength>5</x:getcontentlength><D:getcontentlength>7</D:getcontentlength>"
+        "<D:getlastmodified>Tue, 15 Nov 1994 12:45:26 GMT</D:getlastmodified>"
+        "</D:prop></D:propstat></D:response>");
+    EXPECT_EQ(Trace(body), std::string("/a|a|0|7|") + kTime + ";");
+    EXPECT_EQ(TracePieces(protocol, body, 5), Trace(body));
+}
+
 TEST(ParseMultistatus, ExternalEntitiesNeverReachARecord) {
     // A file whose text must not leak into a record.
     std::string secretPath = ::testing::TempDir() + "webdav_secret.txt";
