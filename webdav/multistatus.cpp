@@ -30,6 +30,7 @@
 
 #include <iconv.h>
 #include <libxml/parser.h>
+#include <libxml/xmlerror.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -173,11 +174,41 @@ bool HasDtd(xmlDocPtr doc) {
 
 // Judged by the parser's state rather than by the code a call returns, which
 // also reports errors that do not break a document (an unbound prefix, say).
-// Every fatal error clears wellFormed; running out of memory halts the parse
-// without doing so.
+// Every fatal error clears wellFormed, and every fatal error or halt (no
+// memory, undecodable input) stops the tree building with disableSAX.
 bool Unusable(xmlParserCtxtPtr context) {
-    return !context->wellFormed || context->errNo == XML_ERR_NO_MEMORY || HasDtd(context->myDoc);
+    return !context->wellFormed || context->disableSAX != 0 || HasDtd(context->myDoc);
 }
+
+// libxml2 reports a few faults (undecodable input, for one) through the
+// calling thread's generic and structured error handlers even with NOERROR,
+// and the host may keep handlers of its own there. Ours stay quiet for the
+// length of a parse call, then the thread gets its handlers back.
+class QuietXmlErrors {
+public:
+    QuietXmlErrors()
+        : generic(xmlGenericError),
+          genericContext(xmlGenericErrorContext),
+          structured(xmlStructuredError),
+          structuredContext(xmlStructuredErrorContext) {
+        xmlSetGenericErrorFunc(nullptr, &Ignore);
+        xmlSetStructuredErrorFunc(nullptr, nullptr);
+    }
+    ~QuietXmlErrors() {
+        xmlSetGenericErrorFunc(genericContext, generic);
+        xmlSetStructuredErrorFunc(structuredContext, structured);
+    }
+    QuietXmlErrors(const QuietXmlErrors&) = delete;
+    QuietXmlErrors& operator=(const QuietXmlErrors&) = delete;
+
+private:
+    static void Ignore(void*, const char*, ...) {}
+
+    xmlGenericErrorFunc generic;
+    void* genericContext;
+    xmlStructuredErrorFunc structured;
+    void* structuredContext;
+};
 
 // Pieces handed to libxml2 at a time: the parser refuses to hold more than
 // 10 MB of unparsed input unless HUGE is on, which it never is here.
@@ -198,6 +229,7 @@ bool MultistatusStream::Feed(const char* data, size_t size) {
         failed = true;
         return false;
     }
+    QuietXmlErrors quiet;
     if (context == nullptr) {
         InitialiseParser();
         context = xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, nullptr);
@@ -228,6 +260,7 @@ bool MultistatusStream::Feed(const char* data, size_t size) {
 std::shared_ptr<xmlDoc> MultistatusStream::Finish() {
     if (context == nullptr || failed) return nullptr;
     failed = true;  // nothing more can be parsed
+    QuietXmlErrors quiet;
     xmlParseChunk(context, nullptr, 0, 1);
     bool unusable = Unusable(context);
     xmlDocPtr doc = context->myDoc;

@@ -2,6 +2,7 @@
 // hardened XML reading and real servers' answers.
 
 #include <gtest/gtest.h>
+#include <libxml/xmlerror.h>
 
 #include <algorithm>
 #include <chrono>
@@ -404,6 +405,9 @@ TEST_F(MultistatusTest, RecordsFromPiecesMatchTheWholeDocument) {
                                  "<D:responsedescription>x</D:responsedescription>"));
     bodies.push_back(Multistatus(many).substr(0, 5000));  // cut off mid-answer
     bodies.push_back(Multistatus(many) + "<extra/>");     // junk after the root
+    bodies.push_back(                                     // undecodable in the encoding it declares
+        "<?xml version=\"1.0\" encoding=\"utf-7\"?><D:multistatus xmlns:D=\"DAV:\"><D:resp" +
+        std::string("\x11\0\0\0\xff\xff", 6) + "onse/>" + many + "</D:multistatus>");
     bodies.push_back(std::string(kHead) + "<!DOCTYPE D:multistatus>" +
                      Multistatus(many).substr(sizeof(kHead) - 1));
     bodies.push_back("");
@@ -433,6 +437,7 @@ TEST_F(MultistatusTest, RecordsFromPiecesMatchTheWholeDocument) {
     EXPECT_NE(Trace(bodies[8]).find("/f299|f299|1|299|;"), std::string::npos);
     EXPECT_EQ(Trace(bodies[bodies.size() - 2]), "<no document>");
     EXPECT_EQ(Trace(bodies[bodies.size() - 3]), "<no document>");
+    EXPECT_EQ(Trace(bodies[bodies.size() - 4]), "<no document>");
 }
 
 // A big answer is never held whole: finished responses leave the tree as
@@ -495,6 +500,25 @@ TEST_F(MultistatusTest, UnboundPrefixSpoilsOnlyItsOwnElement) {
         "</D:prop></D:propstat></D:response>");
     EXPECT_EQ(Trace(body), std::string("/a|a|0|7|") + kTime + ";");
     EXPECT_EQ(TracePieces(protocol, body, 5), Trace(body));
+}
+
+int hostHandlerCalls = 0;
+void HostHandler(void*, const char*, ...) {
+    ++hostHandlerCalls;
+}
+
+// Faults libxml2 reports outside the parser's own channel neither reach
+// stderr nor the handler the host keeps on its thread, which it gets back.
+TEST(ParseMultistatus, ParseFaultsStaySilentAndTheHostsHandlerSurvives) {
+    std::string undecodable = "<?xml version=\"1.0\" encoding=\"utf-7\"?><m" +
+                              std::string("\x11\0\0\0\xff\xff", 6) + "/>";
+    xmlSetGenericErrorFunc(nullptr, &HostHandler);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(ParseMultistatus(undecodable.data(), undecodable.size()), nullptr);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(hostHandlerCalls, 0);
+    EXPECT_EQ(xmlGenericError, &HostHandler);
+    xmlSetGenericErrorFunc(nullptr, nullptr);
 }
 
 TEST(ParseMultistatus, ExternalEntitiesNeverReachARecord) {
