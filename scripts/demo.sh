@@ -16,15 +16,17 @@ davctl="$(pwd)/$build/davctl"
 work="$(mktemp -d /tmp/webdav-demo.XXXXXX)"
 # The server may drop to a service account, which must reach its folder inside.
 chmod 755 "$work"
+# By absolute path: the demo changes into its local folder before it ends.
+servers="$(pwd)/tests/servers"
 cleanup() {
-  tests/servers/stop.sh "$work/server" >/dev/null 2>&1 || true
+  "$servers/stop.sh" "$work/server" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 user=demo
 password="demo-$RANDOM$RANDOM"
-url="$(tests/servers/start.sh lighttpd "$work/server" --auth basic --user "$user" --password "$password")"
+url="$("$servers/start.sh" lighttpd "$work/server" --auth basic --user "$user" --password "$password")"
 root="$work/server/root"
 
 # A small tree on the server's side of the disk.
