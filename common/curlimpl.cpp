@@ -18,6 +18,12 @@ std::shared_ptr<curl_slist> OwnList(curl_slist* list) {
     });
 }
 
+std::shared_ptr<evbuffer> NewBuffer() {
+    return std::shared_ptr<evbuffer>(evbuffer_new(), [](evbuffer* b) {
+        if (b) evbuffer_free(b);
+    });
+}
+
 // Appends the query string to url, after "&" when url already carries one.
 std::string WithQuery(const std::string& url, const std::string& query) {
     if (query.empty()) return url;
@@ -123,9 +129,7 @@ _CURLRTN CURLImpl::PerformGet(void* writeFunction, void* writeData) {
     std::memset(errbuf, 0, sizeof errbuf);
     std::shared_ptr<evbuffer> buffer;
     if (!writeFunction) {
-        buffer = std::shared_ptr<evbuffer>(evbuffer_new(), [](evbuffer* b) {
-            if (b) evbuffer_free(b);
-        });
+        buffer = NewBuffer();
         if (!buffer) {
             result.code = CURLE_OUT_OF_MEMORY;
             return result;
@@ -134,15 +138,11 @@ _CURLRTN CURLImpl::PerformGet(void* writeFunction, void* writeData) {
         writeData = buffer.get();
     }
     std::string target = WithQuery(url, BuildQueryString(true));
-    auto headers = OwnList(BuildHeader());
-    if (!headers && !header.empty()) {
-        result.code = CURLE_OUT_OF_MEMORY;  // never send the request without its headers
+    std::shared_ptr<curl_slist> headers;
+    if (!ApplyTarget(target, headers)) {
+        result.code = CURLE_OUT_OF_MEMORY;
         return result;
     }
-
-    if (!request.empty()) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.c_str());
-    curl_easy_setopt(h, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     // A post performed earlier on this object switched header delivery on;
     // left on, the header bytes would land in this answer's body.
@@ -179,9 +179,7 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
         return result;
     }
     std::memset(errbuf, 0, sizeof errbuf);
-    std::shared_ptr<evbuffer> buffer(evbuffer_new(), [](evbuffer* b) {
-        if (b) evbuffer_free(b);
-    });
+    std::shared_ptr<evbuffer> buffer = NewBuffer();
     if (!buffer) {
         result.code = CURLE_OUT_OF_MEMORY;
         return result;
@@ -214,16 +212,12 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
         curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, static_cast<curl_seek_callback>(nullptr));
         curl_easy_setopt(h, CURLOPT_SEEKDATA, static_cast<void*>(nullptr));
     }
-    auto headers = OwnList(BuildHeader());
-    if (!headers && !header.empty()) {
-        result.code = CURLE_OUT_OF_MEMORY;  // never send the request without its headers
+    std::shared_ptr<curl_slist> headers;
+    if (!ApplyTarget(target, headers)) {
+        result.code = CURLE_OUT_OF_MEMORY;
         return result;
     }
-
-    if (!request.empty()) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.c_str());
-    curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_POST, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     TappedAnswer tapped{h, buffer.get(), bodyTap, bodyTapContext};
     if (bodyTap) {
         // Headers through their own callback so that the body callback sees body only;
@@ -270,6 +264,16 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
     }
     if (result.message.empty()) result.message = errbuf;
     return result;
+}
+
+bool CURLImpl::ApplyTarget(const std::string& target, std::shared_ptr<curl_slist>& headers) {
+    headers = OwnList(BuildHeader());
+    if (!headers && !header.empty()) return false;  // never send the request without its headers
+    CURL* h = curl.get();
+    if (!request.empty()) curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.c_str());
+    curl_easy_setopt(h, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    return true;
 }
 
 void CURLImpl::SetSeekFunction(curl_seek_callback fn, void* data) {

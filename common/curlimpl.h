@@ -105,6 +105,10 @@ protected:
 private:
     void ApplyDefaults();
     void ApplyStallWindow();
+    // Builds the header list (kept alive in headers for the perform) and sets the
+    // method, target URL and headers; false, with nothing set, when a header list
+    // is wanted but cannot be built.
+    bool ApplyTarget(const std::string& target, std::shared_ptr<curl_slist>& headers);
 
     long long speedLimit = 0;
     long lowSpeedTime = kLowSpeedTime;

@@ -77,27 +77,26 @@ template <typename Char>
 class Matcher {
 public:
     Matcher(const Char* expression, const Char* name, bool ignoreCase)
-        : expressionStart(expression), nameStart(name), ignoreCase(ignoreCase) {}
+        : expressionStart(expression),
+          nameStart(name),
+          ignoreCase(ignoreCase),
+          width(Length(name) + 1) {}
 
     bool Run() { return Matches(expressionStart, nameStart); }
 
 private:
     bool Try(const Char* expression, const Char* name) {
-        size_t key = 0;
-        if (width != 0) {
-            key = static_cast<size_t>(expression - expressionStart) * width +
-                  static_cast<size_t>(name - nameStart);
-            if (failed[key]) return false;
-        }
+        if (!failed.empty() && failed[Key(expression, name)]) return false;
         if (Matches(expression, name)) return true;
-        if (width == 0) {  // the first failure: only now is the table worth its memory
-            width = Length(nameStart) + 1;
-            failed.assign((Length(expressionStart) + 1) * width, false);
-            key = static_cast<size_t>(expression - expressionStart) * width +
-                  static_cast<size_t>(name - nameStart);
-        }
-        failed[key] = true;
+        // Only the first failure makes the table worth its memory.
+        if (failed.empty()) failed.assign((Length(expressionStart) + 1) * width, false);
+        failed[Key(expression, name)] = true;
         return false;
+    }
+
+    size_t Key(const Char* expression, const Char* name) const {
+        return static_cast<size_t>(expression - expressionStart) * width +
+               static_cast<size_t>(name - nameStart);
     }
 
     static size_t Length(const Char* text) {
@@ -159,8 +158,8 @@ private:
     const Char* expressionStart;
     const Char* nameStart;
     bool ignoreCase;
-    size_t width = 0;  // name length + 1 once the table exists
-    std::vector<bool> failed;
+    size_t width;              // places in the name: its length + 1
+    std::vector<bool> failed;  // by Key(); empty until a first try fails
 };
 
 template <typename Char>

@@ -225,6 +225,7 @@ MultistatusStream::~MultistatusStream() {
 bool MultistatusStream::Feed(const char* data, size_t size) {
     fedBytes += size;
     if (failed || size == 0) return !failed;
+    // No answer the transport can hand over is larger than its 32-bit sizes.
     if (data == nullptr || fedBytes > static_cast<size_t>(INT32_MAX)) {
         failed = true;
         return false;
@@ -291,7 +292,6 @@ MultistatusStream::Node MultistatusStream::TakeFinishedChild() {
 }
 
 std::shared_ptr<xmlDoc> ParseMultistatus(const char* data, size_t size) {
-    if (data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return nullptr;
     MultistatusStream stream;
     stream.Feed(data, size);
     return stream.Finish();
