@@ -7,12 +7,12 @@
 #include <cstring>
 
 FileFetch::FileFetch(int fd, bool positional, long long start, std::shared_ptr<_FS_HANDLE> handle,
-                     Progress* progress)
+                     std::function<void(long long)> received)
     : fd_(fd),
       positional_(positional),
       start_(start),
       handle_(std::move(handle)),
-      progress_(progress) {}
+      onReceived_(std::move(received)) {}
 
 void FileFetch::Fail(const std::string& why) {
     if (error_.empty()) error_ = why;
@@ -40,7 +40,7 @@ AERROR FileFetch::OnData(long long offset, const char* data, long long length, i
         done += n;
     }
     received_ += length;
-    if (progress_ != nullptr) progress_->Update(received_);
+    if (onReceived_) onReceived_(received_);
     return SUCCESS;
 }
 
