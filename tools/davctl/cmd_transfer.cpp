@@ -80,7 +80,7 @@ int RunGet(Context& c) {
     if (wanted >= 0) expected = std::min(expected, wanted);
     Progress progress(c.progress && (target != "-" || !isatty(STDOUT_FILENO)), expected);
     auto handle = std::make_shared<_FS_HANDLE>();
-    FileFetch sink(output.fd(), output.positional(), start, handle,
+    FileFetch sink(output.fd(), output.positional(), start, handle, 0,
                    [&](long long received) { progress.Update(received); });
     auto begin = std::chrono::steady_clock::now();
     for (long long done = 0; wanted < 0 || done < wanted;) {

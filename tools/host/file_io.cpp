@@ -7,10 +7,11 @@
 #include <cstring>
 
 FileFetch::FileFetch(int fd, bool positional, long long start, std::shared_ptr<_FS_HANDLE> handle,
-                     std::function<void(long long)> received)
+                     long long outputStart, std::function<void(long long)> received)
     : fd_(fd),
       positional_(positional),
       start_(start),
+      outputStart_(outputStart),
       handle_(std::move(handle)),
       onReceived_(std::move(received)) {}
 
@@ -30,7 +31,7 @@ AERROR FileFetch::OnData(long long offset, const char* data, long long length, i
     long long done = 0;
     while (done < length) {
         size_t want = static_cast<size_t>(length - done);
-        ssize_t n = positional_ ? pwrite(fd_, data + done, want, received_ + done)
+        ssize_t n = positional_ ? pwrite(fd_, data + done, want, outputStart_ + received_ + done)
                                 : write(fd_, data + done, want);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {

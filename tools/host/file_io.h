@@ -12,11 +12,11 @@
 
 class FileFetch final : public IFetchCallback {
 public:
-    // Blocks of file offset `start` onward land at output position 0 onward. A positional
-    // output (a regular file) is written with pwrite; anything else strictly in sequence.
-    // received(bytes so far) is told after every block, when given.
+    // Blocks of file offset `start` onward land at output position outputStart onward. A
+    // positional output (a regular file) is written with pwrite; anything else strictly in
+    // sequence. received(bytes so far) is told after every block, when given.
     FileFetch(int fd, bool positional, long long start, std::shared_ptr<_FS_HANDLE> handle,
-              std::function<void(long long)> received = nullptr);
+              long long outputStart, std::function<void(long long)> received = nullptr);
     AERROR OnData(long long offset, const char* data, long long length, int flags) override;
 
     long long received() const { return received_; }
@@ -29,6 +29,7 @@ private:
     int fd_;
     bool positional_;
     long long start_;
+    long long outputStart_;
     long long received_ = 0;
     std::shared_ptr<_FS_HANDLE> handle_;
     std::function<void(long long)> onReceived_;

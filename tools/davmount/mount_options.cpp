@@ -1,0 +1,143 @@
+#include "mount_options.h"
+
+#include <unistd.h>
+
+#include <vector>
+
+#include "numbers.h"
+
+namespace {
+
+bool IsUrl(const std::string& text) {
+    return text.rfind("http://", 0) == 0 || text.rfind("https://", 0) == 0;
+}
+
+bool Seconds(const std::string& text, double* out) {
+    long long value = 0;
+    if (!ParseCount(text, 86400 * 365, &value)) return false;
+    *out = static_cast<double>(value);
+    return true;
+}
+
+// One "-o" list: ro, allow_other, uid=N, gid=N, umask=NNN, attr_timeout=S, dir_timeout=S.
+bool TakeMountList(const std::string& list, MountOptions* o, std::string* error) {
+    size_t begin = 0;
+    while (begin <= list.size()) {
+        size_t end = list.find(',', begin);
+        if (end == std::string::npos) end = list.size();
+        std::string item = list.substr(begin, end - begin);
+        begin = end + 1;
+        size_t eq = item.find('=');
+        std::string key = item.substr(0, eq);
+        std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
+        long long id = 0;
+        bool ok = true;
+        if (item == "ro")
+            o->readOnly = true;
+        else if (item == "allow_other")
+            o->allowOther = true;
+        else if (key == "uid" && eq != std::string::npos)
+            ok = ParseCount(value, 0xfffffffe, &id) && ((o->uid = static_cast<uid_t>(id)), true);
+        else if (key == "gid" && eq != std::string::npos)
+            ok = ParseCount(value, 0xfffffffe, &id) && ((o->gid = static_cast<gid_t>(id)), true);
+        else if (key == "umask" && eq != std::string::npos)
+            ok = ParseOctalMask(value, &o->umask);
+        else if (key == "attr_timeout" && eq != std::string::npos)
+            ok = Seconds(value, &o->attrTimeout);
+        else if (key == "dir_timeout" && eq != std::string::npos)
+            ok = Seconds(value, &o->dirTimeout);
+        else {
+            *error = "unknown mount option '" + item + "'";
+            return false;
+        }
+        if (!ok) {
+            *error = "bad mount option '" + item + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseMountOptions(int argc, char** argv, MountOptions* o, std::string* error) {
+    o->uid = getuid();
+    o->gid = getgid();
+    std::vector<std::string> operands;
+    for (int i = 1; i < argc && error->empty(); ++i) {
+        std::string arg = argv[i];
+        if (arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+            continue;
+        }
+        std::string name = arg;
+        std::string value;
+        bool inlineValue = false;
+        size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            inlineValue = true;
+        }
+        auto takeValue = [&]() -> bool {
+            if (inlineValue) return true;
+            if (i + 1 >= argc) {
+                *error = "option " + name + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        if (name == "-h" || name == "--help")
+            o->help = true;
+        else if (name == "--version")
+            o->version = true;
+        else if (name == "-o") {
+            if (takeValue()) TakeMountList(value, o, error);
+        } else if (name == "--cache-dir") {
+            if (takeValue()) o->cacheDir = value;
+        } else if (!TakeConnectionOption(name, takeValue, value, &o->connection, error)) {
+            *error = "unknown option " + name;
+        } else if (name == "--log-level") {
+            o->notes = o->connection.logLevel;
+        }
+    }
+    if (!error->empty() || o->help || o->version) return error->empty();
+    if (operands.size() != 2 || !IsUrl(operands[0])) {
+        *error = "URL and MOUNTPOINT expected";
+        return false;
+    }
+    o->connection.url = operands[0];
+    o->mountpoint = operands[1];
+    return true;
+}
+
+std::string MountUsageText() {
+    return R"(Usage: davmount [OPTIONS] URL MOUNTPOINT
+
+Shows the files of a WebDAV server as a folder, through the libwebdav plug-in,
+loaded the way the host product loads it. Runs in the foreground until
+fusermount3 -u MOUNTPOINT, Ctrl-C or SIGTERM; pending uploads are finished
+before it unmounts. A file is uploaded when it is closed (or fsync'ed) after a
+change, and close reports the server's answer; a file the server refused stays
+in the cache folder, and the log says where.
+
+Mount:
+  -o LIST                    comma-separated: ro, allow_other, uid=N, gid=N,
+                             umask=NNN (octal, default 022), attr_timeout=S
+                             (default 5), dir_timeout=S (how long a folder's
+                             listing is trusted, default 30)
+  --cache-dir DIR            where changed files wait for their upload (default
+                             $XDG_CACHE_HOME/davmount or ~/.cache/davmount)
+
+)" + ConnectionHelp() +
+           R"(                             (davmount's own notes show at the default level;
+                             the plug-in's lines need --log-level)
+
+  -h, --help                 this text
+  --version                  versions of davmount and of the plug-in
+
+Exit status: 0 after a clean unmount, 1 usage error, 2 plug-in not loadable,
+3 the server or the mount failed, 4 access denied.
+)";
+}
