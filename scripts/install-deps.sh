@@ -10,6 +10,7 @@ packages=(
   lighttpd lighttpd-mod-webdav apache2 apache2-utils
   nginx libnginx-mod-http-dav-ext rclone php-cli php-sabre-dav
   openssl curl python3 tzdata procps util-linux
+  libfuse3-dev fuse3
 )
 # Node.js may come from another repository on some machines; only add Debian's when absent.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
