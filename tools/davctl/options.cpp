@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "command_line.h"
 #include "numbers.h"
 
 namespace {
@@ -33,43 +34,19 @@ bool IsUrl(const std::string& text) {
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
-    bool optionsEnded = false;
-    for (int i = 1; i < argc && error->empty(); ++i) {
-        std::string arg = argv[i];
-        if (optionsEnded || arg == "-" || arg.size() < 2 || arg[0] != '-') {
-            if (o->connection.url.empty() && o->command.empty() && IsUrl(arg))
-                o->connection.url = arg;
-            else if (o->command.empty())
-                o->command = arg;
-            else
-                o->args.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string name = arg;
-        std::string value;
-        bool inlineValue = false;
-        size_t eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-            inlineValue = true;
-        }
-        auto takeValue = [&]() -> bool {
-            if (inlineValue) return true;
-            if (i + 1 >= argc) {
-                *error = "option " + name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
+    auto operand = [&](const std::string& text) {
+        if (o->connection.url.empty() && o->command.empty() && IsUrl(text))
+            o->connection.url = text;
+        else if (o->command.empty())
+            o->command = text;
+        else
+            o->args.push_back(text);
+    };
+    auto option = [&](OptionItem& item) {
+        const std::string& name = item.name;
         auto number = [&](long long* out, bool* given) {
-            if (takeValue() && !ParseBytes(value, out))
-                *error = "bad " + name + " '" + value + "' (digits, K/M/G allowed)";
+            if (item.takeValue() && !ParseBytes(item.value, out))
+                *error = "bad " + name + " '" + item.value + "' (digits, K/M/G allowed)";
             *given = true;
         };
         const std::pair<const char*, bool Options::*> flags[] = {
@@ -84,21 +61,20 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
             {"-f", &Options::force},
             {"--force", &Options::force},
             {"--no-progress", &Options::noProgress}};
-        bool isFlag = false;
         for (auto& [flag, field] : flags)
             if (name == flag) {
-                o->*field = isFlag = true;
-                if (inlineValue) *error = "option " + name + " takes no value";
+                o->*field = true;
+                if (item.inlined) *error = "option " + name + " takes no value";
+                return;
             }
-        if (isFlag) continue;
         if (name == "--offset")
             number(&o->offset, &o->haveOffset);
         else if (name == "--length")
             number(&o->length, &o->haveLength);
-        else if (!TakeConnectionOption(name, takeValue, value, &o->connection, error))
+        else if (!TakeConnectionOption(name, item.takeValue, item.value, &o->connection, error))
             *error = "unknown option " + name;
-    }
-    return error->empty();
+    };
+    return WalkCommandLine(argc, argv, operand, option, error);
 }
 
 bool CheckCommand(const Options& o, std::string* error) {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "command_line.h"
 #include "numbers.h"
 
 namespace {
@@ -64,44 +65,26 @@ bool ParseMountOptions(int argc, char** argv, MountOptions* o, std::string* erro
     o->uid = getuid();
     o->gid = getgid();
     std::vector<std::string> operands;
-    for (int i = 1; i < argc && error->empty(); ++i) {
-        std::string arg = argv[i];
-        if (arg.size() < 2 || arg[0] != '-') {
-            operands.push_back(arg);
-            continue;
-        }
-        std::string name = arg;
-        std::string value;
-        bool inlineValue = false;
-        size_t eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-            inlineValue = true;
-        }
-        auto takeValue = [&]() -> bool {
-            if (inlineValue) return true;
-            if (i + 1 >= argc) {
-                *error = "option " + name + " needs a value";
-                return false;
+    WalkCommandLine(
+        argc, argv, [&](const std::string& text) { operands.push_back(text); },
+        [&](OptionItem& item) {
+            const std::string& name = item.name;
+            if (name == "-h" || name == "--help") {
+                o->help = true;
+            } else if (name == "--version") {
+                o->version = true;
+            } else if (name == "-o") {
+                if (item.takeValue()) TakeMountList(item.value, o, error);
+            } else if (name == "--cache-dir") {
+                if (item.takeValue()) o->cacheDir = item.value;
+            } else if (!TakeConnectionOption(name, item.takeValue, item.value, &o->connection,
+                                             error)) {
+                *error = "unknown option " + name;
+            } else if (name == "--log-level") {
+                o->notes = o->connection.logLevel;
             }
-            value = argv[++i];
-            return true;
-        };
-        if (name == "-h" || name == "--help")
-            o->help = true;
-        else if (name == "--version")
-            o->version = true;
-        else if (name == "-o") {
-            if (takeValue()) TakeMountList(value, o, error);
-        } else if (name == "--cache-dir") {
-            if (takeValue()) o->cacheDir = value;
-        } else if (!TakeConnectionOption(name, takeValue, value, &o->connection, error)) {
-            *error = "unknown option " + name;
-        } else if (name == "--log-level") {
-            o->notes = o->connection.logLevel;
-        }
-    }
+        },
+        error);
     if (!error->empty() || o->help || o->version) return error->empty();
     if (operands.size() != 2 || !IsUrl(operands[0])) {
         *error = "URL and MOUNTPOINT expected";
