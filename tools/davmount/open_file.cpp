@@ -49,7 +49,6 @@ OpenFile::OpenFile(const MountContext& mount, fuse_ino_t ino, const Attr& attr, 
 }
 
 Attr OpenFile::Attributes() {
-    std::lock_guard<std::mutex> guard(lock_);
     Attr attr;
     attr.size = size_;
     attr.mtime = mtime_;
@@ -57,12 +56,10 @@ Attr OpenFile::Attributes() {
 }
 
 bool OpenFile::Changed() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return fd_ >= 0;
+    return hasLocal_;
 }
 
 bool OpenFile::OnServer() {
-    std::lock_guard<std::mutex> guard(lock_);
     return onServer_;
 }
 
@@ -245,6 +242,7 @@ int OpenFile::MakeLocal() {
         mount_.Note(LOG_ERROR, error);
         return EIO;
     }
+    hasLocal_ = true;
     StopStream();
     return 0;
 }
@@ -313,7 +311,7 @@ int OpenFile::Write(off_t offset, const char* data, size_t size, bool append) {
         it = written_.erase(it);
     }
     written_[from] = to;
-    size_ = std::max(size_, offset + static_cast<long long>(size));
+    size_ = std::max(size_.load(), offset + static_cast<long long>(size));
     mtime_ = time(nullptr);
     dirty_ = true;
     refused_ = false;
@@ -365,7 +363,7 @@ int OpenFile::UploadLocked() {
         // Trust, then verify: the refreshed record must say the server holds what was sent.
         if (upload.ok() && record.id == path && record.size != size_)
             upload = {FILE_WRITE_FAILED, "the server holds " + std::to_string(record.size) +
-                                             " of " + std::to_string(size_) + " bytes"};
+                                             " of " + std::to_string(size_.load()) + " bytes"};
         error = ErrnoFor(upload.code, upload.message);
     } else {
         upload = {FILE_READ_FAILED, "the server's bytes of the file could not be read"};

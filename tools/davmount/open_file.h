@@ -10,6 +10,7 @@
 #include <sys/types.h>
 #include <sys/uio.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -87,9 +88,11 @@ private:
     std::string local_;
     std::map<long long, long long> written_;  // start -> end of byte ranges written here
     long long base_;  // the server's bytes below this still belong to the file
-    long long size_;
-    time_t mtime_;
-    bool onServer_;
+    // Read without the lock, so that a look at the file never waits for its upload.
+    std::atomic<long long> size_;
+    std::atomic<time_t> mtime_;
+    std::atomic<bool> onServer_;
+    std::atomic<bool> hasLocal_{false};
     bool dirty_ = false;
     bool refused_ = false;  // the last upload failed and nothing changed since
 };
