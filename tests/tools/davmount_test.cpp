@@ -61,14 +61,11 @@ public:
         pointers.push_back(nullptr);
         posix_spawn(&pid_, pointers[0], nullptr, nullptr, pointers.data(), environ);
         // Mounted once the kernel lists it; a davmount that ended instead is reported.
-        for (int i = 0; i < 3000 && !Mounted(); ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        for (int i = 0; i < 3000 && !Mounted() && pid_ > 0; ++i)
+            if (waitpid(pid_, &status_, WNOHANG) == pid_)
                 pid_ = -1;
-                break;
-            }
-            usleep(10000);
-        }
+            else
+                usleep(10000);
     }
     ~Mount() { Unmount(); }
     bool Mounted() const {
@@ -76,17 +73,18 @@ public:
     }
     // fusermount3 -u as a user would, then davmount's exit status and what it said.
     std::pair<int, std::string> Unmount() {
-        int status = -1;
-        if (pid_ > 0 && system(("fusermount3 -u " + point_).c_str()) != 0)
+        if (Mounted() && system(("fusermount3 -u " + point_).c_str()) != 0)
             system(("fusermount3 -u -z " + point_).c_str());
-        if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) pid_ = -1;
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(log_)};
+        if (pid_ > 0 && waitpid(pid_, &status_, 0) != pid_) status_ = -1;
+        pid_ = -1;
+        return {WIFEXITED(status_) ? WEXITSTATUS(status_) : -1, ReadFile(log_)};
     }
     const std::string& point() const { return point_; }
 
 private:
     std::string point_, log_;
     pid_t pid_ = -1;
+    int status_ = -1;
 };
 
 class DavmountReal : public ::testing::TestWithParam<const char*> {
@@ -180,6 +178,11 @@ TEST(DavmountScripted, RefusedUploadsAndSilentServersReachTheCaller) {
     char dir[] = "/tmp/davmount-test-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     ScriptedServer server;
+    server.Respond(401);  // a wrong password: one line, and nothing is mounted
+    Mount refused(server.url(), dir);
+    auto [status, said] = refused.Unmount();
+    EXPECT_EQ(std::to_string(status) + " " + said,
+              "4 davmount: connect to " + server.url() + ": ACCESS_DENIED: 401 Unauthorized\n");
     server.Respond(207, Multistatus("/", -1));  // the connection test
     server.Respond(404);                        // the lookup of a new name
     server.Respond(507);                        // its upload

@@ -86,17 +86,18 @@ bool ParseMountOptions(int argc, char** argv, MountOptions* o, std::string* erro
         },
         error);
     if (!error->empty() || o->help || o->version) return error->empty();
-    if (operands.size() != 2 || !IsUrl(operands[0])) {
+    // The URL may also come from --url or WEBDAV_URL.
+    if (operands.size() == 2 && IsUrl(operands[0])) o->connection.url = operands[0];
+    if (operands.empty() || operands.size() > 2 || (operands.size() == 2 && !IsUrl(operands[0]))) {
         *error = "URL and MOUNTPOINT expected";
         return false;
     }
-    o->connection.url = operands[0];
-    o->mountpoint = operands[1];
+    o->mountpoint = operands.back();
     return true;
 }
 
 std::string MountUsageText() {
-    return R"(Usage: davmount [OPTIONS] URL MOUNTPOINT
+    return R"(Usage: davmount [OPTIONS] URL MOUNTPOINT   (or the URL in --url or WEBDAV_URL)
 
 Shows the files of a WebDAV server as a folder, through the libwebdav plug-in,
 loaded the way the host product loads it. Runs in the foreground until
@@ -118,7 +119,7 @@ Mount:
                              the plug-in's lines need --log-level)
 
   -h, --help                 this text
-  --version                  versions of davmount and of the plug-in
+  --version                  the version of davmount
 
 Exit status: 0 after a clean unmount, 1 usage error, 2 plug-in not loadable,
 3 the server or the mount failed, 4 access denied.
