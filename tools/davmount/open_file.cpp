@@ -69,11 +69,12 @@ int OpenFile::Read(off_t offset, size_t size, ReadData* out) {
 }
 
 void OpenFile::Deliver(long long offset, const char* data, long long length) {
+    auto block = std::make_shared<const std::string>(data, static_cast<size_t>(length));
     std::lock_guard<std::mutex> guard(lock_);
     long long index = offset / kBlock;
     inflight_.erase(index);
     if (offset % kBlock == 0 && !blocks_.count(index)) {
-        blocks_[index] = std::make_shared<const std::string>(data, static_cast<size_t>(length));
+        blocks_[index] = std::move(block);
         cached_ += length;
     }
     // Blocks well behind the reader go first: the kernel's page cache holds what was read.
@@ -82,7 +83,15 @@ void OpenFile::Deliver(long long offset, const char* data, long long length) {
         cached_ -= static_cast<long long>(blocks_.begin()->second->size());
         blocks_.erase(blocks_.begin());
     }
-    if (waiting_ > 0) changed_.notify_all();
+    // Only the readers waiting for this very block: a herd woken per block costs more than
+    // the copy of its bytes.
+    auto waiting = readers_.equal_range(index);
+    for (auto it = waiting.first; it != waiting.second; ++it) it->second->notify_one();
+}
+
+void OpenFile::WakeAll() {
+    for (auto& reader : readers_) reader.second->notify_one();
+    changed_.notify_all();
 }
 
 int OpenFile::Fetch(std::unique_lock<std::mutex>& lock, long long first, long long count,
@@ -104,7 +113,7 @@ int OpenFile::Fetch(std::unique_lock<std::mutex>& lock, long long first, long lo
         inflight_.erase(b);
         if (!read.ok() && !blocks_.count(b)) failed_[b] = ErrnoFor(read.code, read.message);
     }
-    changed_.notify_all();
+    WakeAll();
     // 416: nothing at this offset, the file ends before it.
     if (!read.ok() && HttpStatusOf(read.message) == 416 && sink.delivered == 0) {
         eof_ = first * kBlock;
@@ -136,7 +145,7 @@ int OpenFile::ReadRemote(std::unique_lock<std::mutex>& lock, off_t offset, size_
     } else if (!sequential && streaming_) {
         StopStream();
     }
-    if (waiting_ > 0) changed_.notify_all();  // a read-ahead waiting for the reader may go on
+    if (streamWaiting_) changed_.notify_one();  // a read-ahead waiting for the reader may go on
 
     const long long first = offset / kBlock;
     const long long last = (end - 1) / kBlock;
@@ -144,23 +153,24 @@ int OpenFile::ReadRemote(std::unique_lock<std::mutex>& lock, off_t offset, size_
     bool waited = false;
     for (;;) {
         long long missing = -1;
-        bool waiting = false;
+        long long awaited = -1;  // the last needed block on its way: blocks come in order
         for (long long b = first; b <= last && (eof_ < 0 || b * kBlock < eof_); ++b) {
             if (blocks_.count(b)) continue;
             bool coming = inflight_.count(b) || (streaming_ && b * kBlock >= streamPos_ &&
                                                  b * kBlock < streamPos_ + window_);
             if (coming) {
-                waiting = true;
+                awaited = b;
                 continue;
             }
             missing = b;
             break;
         }
-        if (missing < 0 && !waiting) break;
+        if (missing < 0 && awaited < 0) break;
         if (missing < 0) {
-            ++waiting_;
-            changed_.wait(lock);
-            --waiting_;
+            std::condition_variable arrived;
+            auto registration = readers_.emplace(awaited, &arrived);
+            arrived.wait(lock);
+            readers_.erase(registration);
             waited = true;
             continue;
         }
@@ -199,9 +209,9 @@ void OpenFile::Stream(unsigned generation) {
     while (streaming_ && generation_ == generation && !closed_) {
         if (eof_ >= 0 && streamPos_ >= eof_) break;
         if (streamPos_ - lastEnd_ > kMaxAhead) {
-            ++waiting_;
+            streamWaiting_ = true;
             changed_.wait(lock);
-            --waiting_;
+            streamWaiting_ = false;
             continue;
         }
         long long first = streamPos_ / kBlock;
@@ -223,14 +233,14 @@ void OpenFile::Stream(unsigned generation) {
         window_ = std::min(window_ * 2, kMaxWindow);
     }
     if (generation_ == generation) streaming_ = false;
-    changed_.notify_all();
+    WakeAll();
 }
 
 void OpenFile::StopStream() {
     streaming_ = false;
     ++generation_;
     if (streamHandle_) streamHandle_->state.store(FS_HANDLE_STOP);
-    changed_.notify_all();
+    WakeAll();
 }
 
 int OpenFile::MakeLocal() {

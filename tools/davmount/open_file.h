@@ -57,6 +57,7 @@ private:
               std::shared_ptr<_FS_HANDLE> handle);
     void Stream(unsigned generation);
     void StopStream();
+    void WakeAll();
     int MakeLocal();
     // Brings the server's bytes of [from, to) that were never written into the local copy.
     int Fill(long long from, long long to);
@@ -65,8 +66,9 @@ private:
     const MountContext& mount_;
     const fuse_ino_t ino_;
     std::mutex lock_;
-    std::condition_variable changed_;
-    int waiting_ = 0;  // threads waiting on changed_
+    std::condition_variable changed_;  // the read-ahead waits here for the reader
+    bool streamWaiting_ = false;
+    std::multimap<long long, std::condition_variable*> readers_;  // block awaited -> its reader
 
     // The server's bytes, while there is no local copy.
     // block index -> its bytes (the file's last block may be short)
