@@ -208,9 +208,7 @@ TEST_F(Davctl, JudgesScriptedAnswersAndStopsAtOnce) {
     WriteFile(local + "/f.txt", "older copy");
     for (auto& answer : {Multistatus({{"/", -1}}), Multistatus({{"/f.txt", 1000}})})
         server.Respond(207, answer);
-    ScriptedResponse silence;
-    silence.delayMs = 600000;
-    server.Enqueue(silence);
+    server.Enqueue({200, "", {}, "", true, "", /*delayMs=*/600000});  // silent for 10 minutes
     pid_t pid = Start({server.url(), "get", "/f.txt"}, local);
     ASSERT_TRUE(server.WaitForRequests(6, 60000));
     kill(pid, SIGINT);
@@ -234,8 +232,10 @@ TEST_F(Davctl, TourOfTheCommands) {
     EXPECT_EQ(Go({"get", "/docs/up.bin", "down.bin"}).status, 0);
     EXPECT_TRUE(Remote("docs/up.bin") == data && ReadFile(local + "/down.bin") == data);
     EXPECT_EQ(Go({"mv", "-f", "/docs/up.bin", "/empty.txt"}).status, 0);  // asked to replace
-    std::string moved = Go({"mv", "/docs/sub", "/photos/", "--log-level", "trace"}).err;
+    std::string moved =
+        Go({"mv", "/docs/sub", "/photos/", "--log-level", "trace", "--user-agent", "ua/1"}).err;
     EXPECT_NE(moved.find("MoveDir id [/docs/sub]"), std::string::npos);  // a folder's move
+    EXPECT_NE(moved.find("User-Agent: ua/1"), std::string::npos);
     EXPECT_TRUE(Remote("empty.txt") == data && Remote("photos/sub/deep.txt") == "deep");
     EXPECT_EQ(Go({"rm", "/empty.txt"}).status + Go({"mkdir", "/new"}).status +
                   Go({"rmdir", "/new"}).status,
