@@ -32,6 +32,7 @@ void WriteFile(const std::string& path, const std::string& content) {
 struct Result {
     int status = -1;
     std::string out, err;
+    std::string Said() const { return std::to_string(status) + " " + err; }  // "4 davctl: ..."
 };
 
 // davctl with args in dir, env ("NAME=value ...") added to the environment, no standard input.
@@ -103,8 +104,8 @@ TEST_F(Davctl, NumbersAreDigitsAndSuffixesOnly) {
     for (const char* bad : {" -5", "-5", "+5", " 5", "5 ", "1e3", "0x10", "", "K", "5T",
                             "9223372036854775808", "8589934592G"}) {
         EXPECT_FALSE(ParseBytes(bad, &value)) << bad;
-        Result run = Bare({"http://127.0.0.1:1/", "get", "/a", "--length", bad});
-        EXPECT_EQ(std::to_string(run.status) + run.err.substr(0, 20), "1davctl: bad --length")
+        EXPECT_EQ(Bare({"http://127.0.0.1:1/", "get", "/a", "--length", bad}).Said().substr(0, 22),
+                  "1 davctl: bad --length")
             << bad;
     }
 }
@@ -212,17 +213,15 @@ TEST_F(Davctl, JudgesScriptedAnswersAndStopsAtOnce) {
     pid_t pid = Start({server.url(), "get", "/f.txt"}, local);
     ASSERT_TRUE(server.WaitForRequests(6, 60000));
     kill(pid, SIGINT);
-    Result run = Finish(pid, local);
-    EXPECT_EQ(std::to_string(run.status) + " " + run.err,
-              "130 davctl: get /f.txt: READ_CANCELED: interrupted\n");
+    EXPECT_EQ(Finish(pid, local).Said(), "130 davctl: get /f.txt: READ_CANCELED: interrupted\n");
     EXPECT_EQ(ReadFile(local + "/f.txt"), "older copy");
     EXPECT_EQ(std::distance(fs::directory_iterator(local), fs::directory_iterator()), 1);
 }
 
 TEST_F(Davctl, TourOfTheCommands) {
-    Result denied = Go({"rm", "/empty.txt"}, "wrong");  // refused before anything is sent
-    EXPECT_EQ(std::to_string(denied.status) + " " + denied.err,
+    EXPECT_EQ(Go({"rm", "/empty.txt"}, "wrong").Said(),  // refused before anything is sent
               "4 davctl: connect to " + server.url() + ": ACCESS_DENIED: 401 Unauthorized\n");
+    EXPECT_EQ(Bare({server.url(), "ls", "--plugin", local + "/none.so"}).status, 2);
     std::string ls = Go({"ls", "-l", "/docs"}).out;  // kind, size, time (UTC), name
     EXPECT_TRUE(ls.rfind("-             28  20", 0) == 0 && ls.find("  readme.txt\nd ") < ls.size())
         << ls;
@@ -241,8 +240,7 @@ TEST_F(Davctl, TourOfTheCommands) {
                   Go({"rmdir", "/new"}).status,
               0);
     EXPECT_FALSE(Exists("empty.txt") || Exists("new"));
-    Result missing = Go({"stat", "/nowhere"});
-    EXPECT_EQ(std::to_string(missing.status) + " " + missing.err,
+    EXPECT_EQ(Go({"stat", "/nowhere"}).Said(),
               "5 davctl: stat /nowhere: FILE_NOT_FOUND: 404 Not Found\n");
 }
 
