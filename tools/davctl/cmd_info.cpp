@@ -4,19 +4,9 @@
 #include <vector>
 
 #include "commands.h"
-#include "json_text.h"
-#include "paths.h"
+#include "json_entry.h"
 
 namespace {
-
-class CollectingList final : public IFileList {
-public:
-    AERROR AddFile(_FS_FILE* file) override {
-        if (file != nullptr) files.push_back(*file);
-        return SUCCESS;
-    }
-    std::vector<_FS_FILE> files;
-};
 
 // Names come from the server: keep terminal control characters out of human-readable output.
 std::string Printable(const std::string& text) {
@@ -62,24 +52,16 @@ void PrintEntries(const Context& c, const std::vector<_FS_FILE>& files) {
 
 }  // namespace
 
-int RunTest(Context& c) {
-    Outcome outcome = Call(c.dav, [&](char** message) { return c.dav->TestConnect(message); });
-    if (!outcome.ok()) return Report("test connection to " + c.options.url, outcome);
-    printf("connected: %s\n", outcome.message.empty() ? "OK" : outcome.message.c_str());
-    return EXIT_OK;
-}
-
 int RunLs(Context& c) {
     std::string path = RemotePath(c.options.args.empty() ? "" : c.options.args[0]);
     std::string action = "list " + Shown(path);
     CollectingList list;
-    Outcome outcome = Call(
-        c.dav, [&](char** message) { return c.dav->GetFileList(path.c_str(), &list, message); });
+    Outcome outcome = ListFolder(c.dav, path, &list);
     if (!outcome.ok()) return Report(action, outcome);
     if (list.files.empty() && !path.empty()) {
         // An empty answer is an empty folder, or a plain file, which lists as itself.
         _FS_FILE file;
-        Outcome stat = StatPath(c.dav, path, &file);
+        Outcome stat = StatExact(c.dav, path, &file);
         if (!stat.ok()) return Report(action, stat);
         if (!IsFolder(file)) list.files.push_back(file);
     }
@@ -92,7 +74,7 @@ int RunLs(Context& c) {
 int RunStat(Context& c) {
     std::string path = RemotePath(c.options.args[0]);
     _FS_FILE file;
-    Outcome outcome = StatPath(c.dav, path, &file);
+    Outcome outcome = StatExact(c.dav, path, &file);
     if (!outcome.ok()) return Report("stat " + Shown(path), outcome);
     if (c.options.json) {
         printf("%s\n", JsonEntry(file).c_str());

@@ -13,7 +13,6 @@
 #include "file_io.h"
 #include "interrupt.h"
 #include "local_output.h"
-#include "paths.h"
 #include "progress.h"
 
 namespace {
@@ -32,17 +31,12 @@ long long PieceFor(long long speedLimit) {
     return std::max(piece, 64LL << 10);
 }
 
-// Waits until done bytes are no ahead of the limit; false when Ctrl-C came meanwhile.
-bool KeepPace(std::chrono::steady_clock::time_point begin, long long done, long long speedLimit) {
-    if (speedLimit <= 0) return true;
-    auto due = begin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                           std::chrono::duration<double>(static_cast<double>(done) / speedLimit));
-    while (std::chrono::steady_clock::now() < due) {
-        if (InterruptGuard::Interrupted()) return false;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            std::chrono::milliseconds(50), due - std::chrono::steady_clock::now()));
-    }
-    return !InterruptGuard::Interrupted();
+// Waits until done bytes are no ahead of the limit (a Ctrl-C meanwhile ends the process).
+void KeepPace(std::chrono::steady_clock::time_point begin, long long done, long long speedLimit) {
+    if (speedLimit <= 0) return;
+    std::this_thread::sleep_until(
+        begin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(static_cast<double>(done) / speedLimit)));
 }
 
 bool IsDirectory(const std::string& local) {
@@ -64,53 +58,55 @@ int RunGet(Context& c) {
     if (path.empty()) return Report(action, INVALID_PARAMETER, "the root is a folder", EXIT_USAGE);
 
     _FS_FILE file;
-    Outcome stat = StatPath(c.dav, path, &file);
+    Outcome stat = StatExact(c.dav, path, &file);
     if (!stat.ok()) return Report(action, stat);
     if (IsFolder(file)) return Report(action, INVALID_PARAMETER, "is a folder", EXIT_FAILED);
 
-    long long size = file.size;
-    long long start = o.offset;
-    if (start > size)
-        return Report(action, INVALID_PARAMETER,
-                      "offset " + std::to_string(start) + " is past the end of the file (" +
-                          std::to_string(size) + " bytes)",
-                      EXIT_USAGE);
-    // A range reaching past the end is cut to the file: the server would send less than asked.
-    long long length = o.haveLength ? std::min(o.length, size - start) : size - start;
-
+    // The listed size is only a hint (servers may leave it out or be stale): the download reads
+    // until the server's end of file, or the length asked for.
+    const long long hint = file.size;
+    const long long start = o.offset;
+    const long long wanted = o.haveLength ? o.length : -1;
     std::string target = o.args.size() > 1 ? o.args[1] : NameOf(path);
     if (target != "-" && IsDirectory(target)) target += "/" + NameOf(path);
-    // Ctrl-C is caught from before the partial file exists until after it is gone.
-    auto handle = std::make_shared<_FS_HANDLE>();
-    InterruptGuard interrupt(handle);
+    Interrupts::SetAction(action, READ_CANCELED);
     LocalOutput output;
     std::string error;
     if (!output.Open(target, &error))
         return Report("create " + target, FILE_OPEN_FAILED, error, EXIT_LOCAL);
 
     // Data on a terminal would be torn up by the bar.
-    Progress progress(c.progress && (target != "-" || !isatty(STDOUT_FILENO)), length);
-    FileFetch sink(output.fd(), output.positional(), start, handle, &progress);
+    long long expected = std::max(0LL, hint - start);
+    if (wanted >= 0) expected = std::min(expected, wanted);
+    Progress progress(c.progress && (target != "-" || !isatty(STDOUT_FILENO)), expected);
+    auto handle = std::make_shared<_FS_HANDLE>();
+    FileFetch sink(output.fd(), output.positional(), start, handle, 0,
+                   [&](long long received) { progress.Update(received); });
     auto begin = std::chrono::steady_clock::now();
-    for (long long done = 0; done < length;) {
-        long long piece = std::min(PieceFor(o.speedLimit), length - done);
+    for (long long done = 0; wanted < 0 || done < wanted;) {
+        long long piece = PieceFor(o.connection.speedLimit);
+        if (wanted >= 0) piece = std::min(piece, wanted - done);
         Outcome read = Call(c.dav, [&](char** message) {
             return c.dav->Read(path.c_str(), start + done, piece, handle, &sink, message);
         });
-        if (InterruptGuard::Interrupted())
-            return Report(action, READ_CANCELED, "interrupted", EXIT_INTERRUPTED);
         if (!sink.error().empty())
             return Report("write " + target, FILE_WRITE_FAILED, sink.error(), EXIT_LOCAL);
+        long long got = sink.received() - done;
+        done += got;
+        // 416: nothing at this offset. Past the first read that is the end of the file; at the
+        // first, an offset beyond the end unless the file simply ends there.
+        if (!read.ok() && HttpStatusOf(read.message) == 416 && got == 0) {
+            if (done == 0 && start > 0 && start != hint)
+                return Report(action, INVALID_PARAMETER,
+                              "offset " + std::to_string(start) + " is past the end of the file",
+                              EXIT_USAGE);
+            break;
+        }
         if (!read.ok()) return Report(action, read);
-        if (sink.received() != done + piece)
-            return Report(action, FILE_READ_FAILED,
-                          "the server sent " + std::to_string(sink.received() - done) + " of " +
-                              std::to_string(piece) + " bytes at offset " +
-                              std::to_string(start + done),
-                          EXIT_FAILED);
-        done += piece;
-        if (done < length && !KeepPace(begin, done, o.speedLimit))
-            return Report(action, READ_CANCELED, "interrupted", EXIT_INTERRUPTED);
+        // A short answer is the end of the file; one the listing contradicts is checked by
+        // asking once more from where it stopped.
+        if (got < piece && (got == 0 || start + done >= hint)) break;
+        KeepPace(begin, done, o.connection.speedLimit);
     }
     progress.Finish();
     if (!output.Commit(&error))
@@ -146,20 +142,16 @@ int RunPut(Context& c) {
     file.name = dest.name;
     file.size = size;
     file.attributes = FA_FILE;
-    Outcome upload;
-    {
-        InterruptGuard interrupt(handle);
-        upload = Call(c.dav, [&](char** message) {
-            return c.dav->Upload(dest.folder.c_str(), handle, &cache, &file, message);
-        });
-    }
+    Interrupts::SetAction(action, UPLOAD_CANCELED);
+    Outcome upload = Call(c.dav, [&](char** message) {
+        return c.dav->Upload(dest.folder.c_str(), handle, &cache, &file, message);
+    });
     handle->progressFn = nullptr;
-    if (InterruptGuard::Interrupted())
-        return Report(action, UPLOAD_CANCELED, "interrupted", EXIT_INTERRUPTED);
     if (!cache.error().empty())
         return Report("read " + local, FILE_READ_FAILED, cache.error(), EXIT_LOCAL);
     if (!upload.ok()) return Report(action, upload);
-    if (file.size != size)
+    // Trust, then verify: the refreshed record must say the server holds what was sent.
+    if (file.id == remote && file.size != size)
         return Report(action, FILE_WRITE_FAILED,
                       "the server holds " + std::to_string(file.size) + " of " +
                           std::to_string(size) + " bytes",

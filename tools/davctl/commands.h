@@ -6,6 +6,8 @@
 #include "compiled/filesystem.h"
 #include "options.h"
 #include "outcome.h"
+#include "remote_items.h"
+#include "remote_paths.h"
 
 struct Context {
     IProtocol_V2* dav;
@@ -13,7 +15,6 @@ struct Context {
     bool progress;  // draw progress bars (stderr is a terminal and they were not turned off)
 };
 
-int RunTest(Context& context);
 int RunLs(Context& context);
 int RunStat(Context& context);
 int RunGet(Context& context);
@@ -22,14 +23,6 @@ int RunMv(Context& context);
 int RunRm(Context& context);
 int RunMkdir(Context& context);
 int RunRmdir(Context& context);
-
-// Shared by the commands.
-
-// GetFileInfo of path into *file. A successful answer that described nothing counts as
-// FILE_NOT_FOUND.
-Outcome StatPath(IProtocol_V2* dav, const std::string& path, _FS_FILE* file);
-bool IsFolder(const _FS_FILE& file);
-bool IsNotFound(const Outcome& outcome);
 
 // Where an item given as "dest" goes: into dest when it is (or is written as) a folder, keeping
 // defaultName; otherwise to dest's parent under dest's name.

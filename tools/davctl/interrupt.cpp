@@ -1,40 +1,69 @@
 #include "interrupt.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <mutex>
+#include <thread>
+
+#include "outcome.h"
 
 namespace {
 
-std::atomic<_FS_HANDLE*> active{nullptr};
-std::atomic<bool> interrupted{false};
-struct sigaction previousInt;
-struct sigaction previousTerm;
+int wakeFds[2] = {-1, -1};
+std::mutex lock;  // held by the watcher from the signal to the end of the process
+std::string action;
+AERROR canceled = SUCCESS;
+std::string scratch;
 
-// Only lock-free atomic stores here: this runs inside a signal handler.
+// Only a write to the pipe here: this runs inside a signal handler.
 void OnSignal(int) {
-    interrupted.store(true);
-    _FS_HANDLE* handle = active.load();
-    if (handle != nullptr) handle->state.store(FS_HANDLE_STOP);
+    char byte = 1;
+    (void)!write(wakeFds[1], &byte, 1);
+}
+
+// Does the work the handler may not: the cleanup, the line and the exit, without waiting for a
+// transfer the plug-in may not be able to stop soon.
+void Watch() {
+    char byte;
+    while (read(wakeFds[0], &byte, 1) < 0) {
+    }
+    lock.lock();
+    if (!scratch.empty()) unlink(scratch.c_str());
+    std::string line = isatty(STDERR_FILENO) ? "\r\x1b[K" : "";  // over a progress bar
+    if (action.empty())
+        line += "davctl: interrupted\n";
+    else
+        line += std::string("davctl: ") + OneLine(action) + ": " + ResultName(canceled) +
+                ": interrupted\n";
+    (void)!write(STDERR_FILENO, line.data(), line.size());
+    _exit(EXIT_INTERRUPTED);
 }
 
 }  // namespace
 
-InterruptGuard::InterruptGuard(std::shared_ptr<_FS_HANDLE> handle) : handle_(std::move(handle)) {
-    static_assert(std::atomic<_FS_HANDLE*>::is_always_lock_free, "handler needs lock-free atomics");
-    static_assert(std::atomic<int32_t>::is_always_lock_free, "handler needs lock-free atomics");
-    active.store(handle_.get());
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previousInt);
-    sigaction(SIGTERM, &action, &previousTerm);
+namespace Interrupts {
+
+void Install() {
+    if (pipe2(wakeFds, O_CLOEXEC) != 0) return;
+    std::thread(Watch).detach();
+    struct sigaction signalAction = {};
+    signalAction.sa_handler = OnSignal;
+    sigemptyset(&signalAction.sa_mask);
+    sigaction(SIGINT, &signalAction, nullptr);
+    sigaction(SIGTERM, &signalAction, nullptr);
 }
 
-InterruptGuard::~InterruptGuard() {
-    sigaction(SIGINT, &previousInt, nullptr);
-    sigaction(SIGTERM, &previousTerm, nullptr);
-    active.store(nullptr);
+void SetAction(const std::string& text, AERROR code) {
+    std::lock_guard<std::mutex> guard(lock);
+    action = text;
+    canceled = code;
 }
 
-bool InterruptGuard::Interrupted() {
-    return interrupted.load();
+void SetScratch(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock);
+    scratch = path;
 }
+
+}  // namespace Interrupts

@@ -1,21 +1,19 @@
-// Ctrl-C during a transfer: stop it through the handle, as a host would, instead of dying with
-// a half-written file.
+// Ctrl-C (SIGINT) and SIGTERM end davctl at once with exit status 130, whatever a transfer is
+// doing: a server that reads nothing must not keep the user waiting. Before it goes, davctl
+// removes the download's temporary file and prints one line saying what was interrupted.
 #pragma once
 
-#include <memory>
+#include <string>
 
-#include "compiled/filesystem.h"
+#include "compiled/aerror.h"
 
-class InterruptGuard {
-public:
-    // Installs the SIGINT/SIGTERM handler for the life of the guard; handle may be raised by it.
-    explicit InterruptGuard(std::shared_ptr<_FS_HANDLE> handle);
-    ~InterruptGuard();
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
+namespace Interrupts {
 
-    static bool Interrupted();
+// Catches both signals for the rest of the run.
+void Install();
+// What an interruption now stops, for its one line ("get /a.bin", READ_CANCELED).
+void SetAction(const std::string& action, AERROR code);
+// A file to remove if interrupted now; empty for none.
+void SetScratch(const std::string& path);
 
-private:
-    std::shared_ptr<_FS_HANDLE> handle_;
-};
+}  // namespace Interrupts

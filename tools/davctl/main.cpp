@@ -6,8 +6,7 @@
 
 #include "commands.h"
 #include "connection.h"
-#include "plugin.h"
-#include "stderr_log.h"
+#include "interrupt.h"
 
 namespace {
 
@@ -18,30 +17,10 @@ int UsageError(const std::string& error) {
     return EXIT_USAGE;
 }
 
-std::shared_ptr<PluginLibrary> LoadPlugin(const Options& options, std::string* error) {
-    std::string explicitPath = options.plugin;
-    if (explicitPath.empty() && getenv("WEBDAV_PLUGIN") != nullptr)
-        explicitPath = getenv("WEBDAV_PLUGIN");
-    std::string tried;
-    for (const std::string& path : PluginCandidates(explicitPath)) {
-        if (explicitPath.empty() && access(path.c_str(), F_OK) != 0) {
-            tried += (tried.empty() ? "" : ", ") + path;
-            continue;
-        }
-        std::string why;
-        auto library = PluginLibrary::Load(path, &why);
-        if (library) return library;
-        *error = "load plug-in " + path + ": " + why;
-        return nullptr;
-    }
-    *error = "load plug-in: no libwebdav.so found (tried " + tried + "; use --plugin)";
-    return nullptr;
-}
-
 int PrintVersion(const Options& options) {
     printf("davctl %s\n", davctlVersion);
     std::string error;
-    auto library = LoadPlugin(options, &error);
+    auto library = LoadPlugin(options.connection.plugin, &error);
     if (!library) {
         fprintf(stderr, "davctl: %s\n", error.c_str());
         return EXIT_PLUGIN;
@@ -53,7 +32,6 @@ int PrintVersion(const Options& options) {
 
 int Dispatch(Context& context) {
     const std::string& command = context.options.command;
-    if (command == "test") return RunTest(context);
     if (command == "ls") return RunLs(context);
     if (command == "stat") return RunStat(context);
     if (command == "get") return RunGet(context);
@@ -61,53 +39,32 @@ int Dispatch(Context& context) {
     if (command == "mv") return RunMv(context);
     if (command == "rm") return RunRm(context);
     if (command == "mkdir") return RunMkdir(context);
-    if (command == "rmdir") return RunRmdir(context);
-    return UsageError("unknown command '" + command + "'");
+    return RunRmdir(context);
 }
 
-int Run(Options& options, const Settings& settings) {
-    std::string error;
-    auto library = LoadPlugin(options, &error);
-    if (!library) {
-        fprintf(stderr, "davctl: %s\n", error.c_str());
-        return EXIT_PLUGIN;
-    }
-    const EntryPoints& api = library->api();
-
+int Run(const Options& options) {
     // The logger must outlive every plug-in call that may still use it.
-    static StderrLog log(options.logLevel);
-    api.BindLogger(&log);
-    int status;
-    {
-        IProtocol_V2* raw = nullptr;
-        if (!api.GetProtocol(settings.url.c_str(), nullptr, &raw) || raw == nullptr) {
-            api.UnbindLogger();
-            fprintf(stderr, "davctl: open %s: the plug-in gave no protocol object\n",
-                    settings.url.c_str());
-            return EXIT_PLUGIN;
-        }
-        ProtocolPtr dav(raw);
-        Context context{dav.get(), options,
-                        options.noProgress ? false : isatty(STDERR_FILENO) != 0};
-        if (!Configure(dav.get(), settings, &error)) {
-            status = Report("configure " + settings.url, FAILED, error, EXIT_FAILED);
-        } else if (options.command == "test") {
-            status = RunTest(context);
-        } else {
-            // As the host does before any file operation: the test also settles which
-            // authentication method later requests offer.
-            Outcome test =
-                Call(dav.get(), [&](char** message) { return dav->TestConnect(message); });
-            status = test.ok() ? Dispatch(context) : Report("connect to " + settings.url, test);
-        }
+    static StderrLog log(options.connection.logLevel);
+    int status = EXIT_OK;
+    auto session = Session::Open(options.connection, &log, &status);
+    if (!session) return status;
+    const std::string& url = options.connection.url;
+    const Outcome& test = session->test();
+    if (options.command == "test") {
+        if (!test.ok()) return Report("test connection to " + url, test);
+        printf("connected: %s\n", test.message.empty() ? "OK" : test.message.c_str());
+        return EXIT_OK;
     }
-    api.UnbindLogger();
-    return status;
+    if (!test.ok()) return Report("connect to " + url, test);
+    Context context{session->dav(), options,
+                    options.noProgress ? false : isatty(STDERR_FILENO) != 0};
+    return Dispatch(context);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    Interrupts::Install();
     Options options;
     std::string error;
     if (!ParseOptions(argc, argv, &options, &error)) return UsageError(error);
@@ -116,10 +73,7 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
     if (options.version) return PrintVersion(options);
-
-    Settings settings;
-    if (options.url.empty() && getenv("WEBDAV_URL") != nullptr) options.url = getenv("WEBDAV_URL");
     if (!CheckCommand(options, &error)) return UsageError(error);
-    if (!MergeSettings(options, &settings, &error)) return UsageError(error);
-    return Run(options, settings);
+    if (!ResolveConnection(&options.connection, &error)) return UsageError(error);
+    return Run(options);
 }

@@ -4,27 +4,17 @@
 #include <string>
 #include <vector>
 
-enum class LogLevel { None, Error, Info, Trace };
+#include "connection.h"
 
 struct Options {
-    std::string url;
+    ConnectionOptions connection;
     std::string command;
     std::vector<std::string> args;  // the command's operands
-
-    std::string user;
-    std::string password;
-    bool haveUser = false;
-    bool havePassword = false;
-    std::string userAgent;
-    std::string proxy;      // host:port
-    std::string proxyUser;  // user[:password]
-    long long speedLimit = 0;
-    std::string plugin;
-    LogLevel logLevel = LogLevel::None;
 
     bool longForm = false;   // ls -l
     bool json = false;       // ls, stat
     bool recursive = false;  // rmdir -r
+    bool force = false;      // mv -f
     bool noProgress = false;
     bool haveOffset = false;
     bool haveLength = false;

@@ -1,28 +1,5 @@
-// Stat and destination lookup shared by several commands.
+// Destination lookup shared by put and mv.
 #include "commands.h"
-#include "paths.h"
-
-Outcome StatPath(IProtocol_V2* dav, const std::string& path, _FS_FILE* file) {
-    // GetFileInfo leaves the record alone when the answer held no entry; a size no entry can
-    // have tells the two apart.
-    *file = _FS_FILE();
-    file->size = -1;
-    Outcome outcome =
-        Call(dav, [&](char** message) { return dav->GetFileInfo(path.c_str(), file, message); });
-    if (outcome.ok() && file->size < 0) {
-        outcome.code = FILE_NOT_FOUND;
-        if (outcome.message.empty()) outcome.message = "the server described no such item";
-    }
-    return outcome;
-}
-
-bool IsFolder(const _FS_FILE& file) {
-    return (file.attributes & FA_DIRECTORY) != FA_NONE;
-}
-
-bool IsNotFound(const Outcome& outcome) {
-    return ExitStatusFor(outcome.code, outcome.message) == EXIT_NOT_FOUND;
-}
 
 Outcome ResolveDestination(IProtocol_V2* dav, const std::string& destText,
                            const std::string& defaultName, Destination* destination) {
@@ -34,12 +11,12 @@ Outcome ResolveDestination(IProtocol_V2* dav, const std::string& destText,
         return Outcome();
     }
     _FS_FILE file;
-    Outcome outcome = StatPath(dav, dest, &file);
+    Outcome outcome = StatExact(dav, dest, &file);
     if (outcome.ok() && IsFolder(file)) {
         *destination = {dest, defaultName};
         return Outcome();
     }
-    if (outcome.ok() || IsNotFound(outcome)) {
+    if (outcome.ok() || outcome.code == FILE_NOT_FOUND) {
         *destination = {ParentOf(dest), NameOf(dest)};
         return Outcome();
     }

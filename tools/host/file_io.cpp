@@ -7,12 +7,13 @@
 #include <cstring>
 
 FileFetch::FileFetch(int fd, bool positional, long long start, std::shared_ptr<_FS_HANDLE> handle,
-                     Progress* progress)
+                     long long outputStart, std::function<void(long long)> received)
     : fd_(fd),
       positional_(positional),
       start_(start),
+      outputStart_(outputStart),
       handle_(std::move(handle)),
-      progress_(progress) {}
+      onReceived_(std::move(received)) {}
 
 void FileFetch::Fail(const std::string& why) {
     if (error_.empty()) error_ = why;
@@ -30,7 +31,7 @@ AERROR FileFetch::OnData(long long offset, const char* data, long long length, i
     long long done = 0;
     while (done < length) {
         size_t want = static_cast<size_t>(length - done);
-        ssize_t n = positional_ ? pwrite(fd_, data + done, want, received_ + done)
+        ssize_t n = positional_ ? pwrite(fd_, data + done, want, outputStart_ + received_ + done)
                                 : write(fd_, data + done, want);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
@@ -40,7 +41,7 @@ AERROR FileFetch::OnData(long long offset, const char* data, long long length, i
         done += n;
     }
     received_ += length;
-    if (progress_ != nullptr) progress_->Update(received_);
+    if (onReceived_) onReceived_(received_);
     return SUCCESS;
 }
 

@@ -32,7 +32,15 @@ Outcome Call(IProtocol_V2* protocol, Op op) {
     return outcome;
 }
 
-// Prints "davctl: <action>: <RESULT_NAME>[: <message>]" on stderr; returns the exit status.
+// The name every report begins with ("davctl", "davmount").
+void SetProgramName(const char* name);
+const char* ProgramName();
+
+// Keeps a report on one line whatever the server put in its message.
+std::string OneLine(const std::string& text);
+
+// Prints "<program>: <action>: <RESULT_NAME>[: <message>]" on stderr, then the TLS hint when
+// the message calls for one; returns the exit status.
 int Report(const std::string& action, const Outcome& outcome);
-// The same for failures davctl finds itself, with the status it chooses.
+// The same for failures the tool finds itself, with the status it chooses.
 int Report(const std::string& action, AERROR code, const std::string& message, ExitStatus status);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
 namespace {
 
@@ -68,8 +69,27 @@ std::vector<std::string> PluginCandidates(const std::string& explicitPath) {
     std::vector<std::string> candidates;
     std::string dir = ExecutableDirectory();
     if (!dir.empty()) candidates.push_back(dir + "/libwebdav.so");
-#ifdef DAVCTL_BUILT_PLUGIN
-    candidates.push_back(DAVCTL_BUILT_PLUGIN);
+#ifdef HOST_BUILT_PLUGIN
+    candidates.push_back(HOST_BUILT_PLUGIN);
 #endif
     return candidates;
+}
+
+std::shared_ptr<PluginLibrary> LoadPlugin(const std::string& explicitPath, std::string* error) {
+    std::string path = explicitPath;
+    if (path.empty() && getenv("WEBDAV_PLUGIN") != nullptr) path = getenv("WEBDAV_PLUGIN");
+    std::string tried;
+    for (const std::string& candidate : PluginCandidates(path)) {
+        if (path.empty() && access(candidate.c_str(), F_OK) != 0) {
+            tried += (tried.empty() ? "" : ", ") + candidate;
+            continue;
+        }
+        std::string why;
+        auto library = PluginLibrary::Load(candidate, &why);
+        if (library) return library;
+        *error = "load plug-in " + candidate + ": " + why;
+        return nullptr;
+    }
+    *error = "load plug-in: no libwebdav.so found (tried " + tried + "; use --plugin)";
+    return nullptr;
 }

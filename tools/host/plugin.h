@@ -46,3 +46,7 @@ private:
 // Where to look for the plug-in: an explicit path alone, else next to the executable, then the
 // build's own module.
 std::vector<std::string> PluginCandidates(const std::string& explicitPath);
+
+// Loads the plug-in named by --plugin (explicitPath), else WEBDAV_PLUGIN, else the first
+// candidate that exists; null with *error saying what was tried.
+std::shared_ptr<PluginLibrary> LoadPlugin(const std::string& explicitPath, std::string* error);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -29,6 +30,19 @@ const char* Tag(int level) {
 }
 
 }  // namespace
+
+bool ParseLogLevel(const std::string& text, LogLevel* out) {
+    static const std::pair<const char*, LogLevel> names[] = {{"none", LogLevel::None},
+                                                             {"error", LogLevel::Error},
+                                                             {"info", LogLevel::Info},
+                                                             {"trace", LogLevel::Trace}};
+    for (auto& [name, level] : names)
+        if (text == name) {
+            *out = level;
+            return true;
+        }
+    return false;
+}
 
 StderrLog::StderrLog(LogLevel level) : mask_(MaskFor(level)) {}
 

@@ -1,4 +1,4 @@
-#include "paths.h"
+#include "remote_paths.h"
 
 #include <vector>
 

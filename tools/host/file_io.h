@@ -3,19 +3,20 @@
 // memory use does not grow with the file.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "compiled/cache.h"
 #include "compiled/filesystem.h"
-#include "progress.h"
 
 class FileFetch final : public IFetchCallback {
 public:
-    // Blocks of file offset `start` onward land at output position 0 onward. A positional
-    // output (a regular file) is written with pwrite; anything else strictly in sequence.
+    // Blocks of file offset `start` onward land at output position outputStart onward. A
+    // positional output (a regular file) is written with pwrite; anything else strictly in
+    // sequence. received(bytes so far) is told after every block, when given.
     FileFetch(int fd, bool positional, long long start, std::shared_ptr<_FS_HANDLE> handle,
-              Progress* progress);
+              long long outputStart, std::function<void(long long)> received = nullptr);
     AERROR OnData(long long offset, const char* data, long long length, int flags) override;
 
     long long received() const { return received_; }
@@ -28,9 +29,10 @@ private:
     int fd_;
     bool positional_;
     long long start_;
+    long long outputStart_;
     long long received_ = 0;
     std::shared_ptr<_FS_HANDLE> handle_;
-    Progress* progress_;
+    std::function<void(long long)> onReceived_;
     std::string error_;
 };
 

@@ -3,8 +3,17 @@
 #include <cstdio>
 
 namespace {
+const char* programName = "davctl";
+}  // namespace
 
-// Keeps the report on one line whatever the server put in its message.
+void SetProgramName(const char* name) {
+    programName = name;
+}
+
+const char* ProgramName() {
+    return programName;
+}
+
 std::string OneLine(const std::string& text) {
     std::string line;
     for (char c : text) line += (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
@@ -12,13 +21,13 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
-}  // namespace
-
 int Report(const std::string& action, AERROR code, const std::string& message, ExitStatus status) {
-    std::string line = "davctl: " + OneLine(action) + ": " + ResultName(code);
+    std::string line = std::string(programName) + ": " + OneLine(action) + ": " + ResultName(code);
     std::string text = OneLine(message);
     if (!text.empty()) line += ": " + text;
     line += '\n';
+    std::string hint = TlsHint(text);
+    if (!hint.empty()) line += std::string(programName) + ": " + hint + '\n';
     fflush(stdout);
     fputs(line.c_str(), stderr);
     return status;

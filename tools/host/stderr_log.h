@@ -1,10 +1,16 @@
-// The host logger davctl binds into the plug-in: one line per call on stderr, filtered by level.
+// The host logger the tools bind into the plug-in: one line per call on stderr, filtered by
+// level. The tools write their own notes through Write as well.
 #pragma once
 
 #include <mutex>
+#include <string>
 
 #include "compiled/logger.h"
-#include "options.h"
+
+enum class LogLevel { None, Error, Info, Trace };
+
+// "none", "error", "info" or "trace"; false for anything else.
+bool ParseLogLevel(const std::string& text, LogLevel* out);
 
 class StderrLog final : public ILog {
 public:
