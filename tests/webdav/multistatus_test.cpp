@@ -1,6 +1,5 @@
-// The multistatus reader with its href decoding and name conversion. Answers are read whole and
-// streamed cut at every byte, alike, and traced
-// "id|name|attributes|size|mtime[|c<ctime>][|a<atime>]".
+// The multistatus reader with href decoding and name conversion. Answers read whole and streamed
+// at every cut must agree; a record reads "id|name|attributes|size|mtime[|c<ctime>][|a<atime>]".
 
 #include "webdav/multistatus.h"
 
@@ -71,8 +70,7 @@ std::string Read(Protocol& protocol, const std::string& body) {
     return whole;
 }
 
-// The answers of the servers tests/servers/start.sh runs, kept once as the
-// fuzzer's seeds (see fuzz/corpus-multistatus/README).
+// The real servers' answers, kept once as the fuzzer's seeds (fuzz/corpus-multistatus/README).
 std::string Captured(const std::string& name) {
     std::ifstream in(SourceDir() + "/fuzz/corpus-multistatus/" + name, std::ios::binary);
     in.get();  // the fuzzer's piece size

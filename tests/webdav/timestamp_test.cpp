@@ -1,5 +1,4 @@
-// Server timestamps as the host's RFC 3339 text: the instant each form names,
-// in UTC whatever the machine's zone, read against a fixed "now".
+// Server timestamps as the host's RFC 3339 text, in UTC whatever the machine's zone.
 
 #include <gtest/gtest.h>
 
@@ -45,6 +44,13 @@ TEST(Timestamp, ServerFormsNameTheSameInstantInEveryZone) {
             EXPECT_EQ(convert_last_modified_to_rfc3339_at(text, &kNow), utc) << zone;
         }
     }
+}
+
+// No four-digit year holds these instants: now, as for a text without a date.
+TEST(Timestamp, InstantsBeyondFourDigitYearsGiveNow) {
+    for (const char* text : {"@253402300800 +0000", "99999999999999999999 weeks ago"})
+        EXPECT_EQ(convert_last_modified_to_rfc3339_at(text, &kNow), "2009-02-13T23:31:30.000Z")
+            << text;
 }
 
 }  // namespace
