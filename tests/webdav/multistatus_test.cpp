@@ -181,7 +181,8 @@ TEST(Multistatus, ParsingRules) {
         Protocol protocol("http://127.0.0.1/dav", nullptr);
         protocol.rootPath = root;
         protocol.markFiles = true;  // files get 0x200 (513)
-        protocol.convertNames = true, protocol.nameCharset = "ISO-8859-1";
+        protocol.convertNames = true;
+        protocol.nameCharset = "ISO-8859-1";
         EXPECT_EQ(Read(protocol, body), expected);
     }
 }

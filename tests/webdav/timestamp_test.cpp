@@ -32,7 +32,8 @@ TEST(Timestamp, ServerFormsNameTheSameInstantInEveryZone) {
         {"garbage \xc3\xa9t\xc3\xa9 %", "2009-02-13T23:31:30.000Z"},
     };
     for (const char* zone : {"UTC", "America/New_York", "Asia/Kolkata"}) {
-        setenv("TZ", zone, 1), tzset();  // the zone each row is read in, not the machine's
+        setenv("TZ", zone, 1);  // the zone each row is read in, not the machine's
+        tzset();
         for (const auto& [text, utc] : rows)
             EXPECT_EQ(convert_last_modified_to_rfc3339_at(text, &kNow), utc)
                 << text << ", " << zone;
