@@ -28,8 +28,7 @@ const std::tuple<const char*, long long, long, const char*, time_t> kRows[] = {
     {"12.11.2004 08:00:00 GMT", 1100246400, 0, "UTC", kNow},
     {"08:00:00 12/11/2004 GMT", 1100246400, 0, "UTC", 1100908800},
     {"08:00:00 12/11/2004 GMT", 1102752000, 0, "UTC", 1103500800},
-    // a line feed ends the date
-    {"Sun, 06 Nov 1994 08:49:37 GMT\n+0500", 784111777, 0, "UTC", kNow},
+    {"Sun, 06 Nov 1994 08:49:37 GMT\n+0500", 784111777, 0, "UTC", kNow},  // ends at a line feed
     // no zone: the machine's, with the daylight saving of the date read
     {"Sun Nov  6 08:49:37 1994", 784111777, 0, "UTC", kNow},
     {"1994-11-06T08:49:37", 784091977, 0, "Asia/Kolkata", kNow},
@@ -44,8 +43,7 @@ TEST(Approxidate, Rules) {
     for (const auto& [text, sec, usec, zone, now] : kRows) {
         setenv("TZ", zone, 1);  // the zone each row is read in, not the machine's
         tzset();
-        const timeval clock = {now, 0};
-        timeval tv = {-7, -7};
+        timeval clock = {now, 0}, tv = {-7, -7};
         EXPECT_EQ(approxidate_relative(text, &tv, &clock), 0) << text;
         EXPECT_EQ((std::pair<long long, long>(tv.tv_sec, tv.tv_usec)), std::make_pair(sec, usec))
             << text << ", " << zone;
