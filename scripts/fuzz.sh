@@ -22,8 +22,8 @@ flags=(-std=c++17 -g -O1 -I. -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=all -fno-omit-frame-pointer -Wall -Wextra)
 
 declare -A sources=(
-  [approxidate]="webdav/approxidate.cpp fuzz/approxidate_fuzz.cpp"
-  [timestamp]="webdav/approxidate.cpp webdav/timestamp.cpp fuzz/timestamp_fuzz.cpp"
+  [approxidate]="webdav/approxidate.cpp webdav/serverdate.cpp fuzz/approxidate_fuzz.cpp"
+  [timestamp]="webdav/approxidate.cpp webdav/serverdate.cpp webdav/timestamp.cpp fuzz/timestamp_fuzz.cpp"
   [multistatus]="$(echo common/*.cpp webdav/*.cpp) fuzz/multistatus_fuzz.cpp"
 )
 # The multistatus reader is part of the protocol object, which needs the

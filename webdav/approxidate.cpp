@@ -5,7 +5,8 @@
 //   Sun, 06 Nov 1994 08:49:37 GMT        RFC 1123 / RFC 2822 mail and HTTP dates
 //   Tue, 1 Jul 2003 10:52:37 +0200       numeric offsets +hhmm, -hhmm, +hh, +hh:mm
 //   Sunday, 06-Nov-94 08:49:37 GMT       RFC 850 (two-digit year after "Mon-")
-//   Sun Nov  6 08:49:37 1994             asctime (local time: it names no zone)
+//   Sun Nov  6 08:49:37 1994             asctime (local time here; the server-form reader
+//                                        tried first reads it as GMT, as HTTP means it)
 //   1994-11-06T08:49:37Z                 ISO 8601, also with a blank instead of T,
 //   1994-11-06T08:49:37.250+02:00        with fractions of a second and with offsets
 //   2004-12-11, 2004-11-12               yyyy-mm-dd, then yyyy-dd-mm
@@ -16,7 +17,8 @@
 //   @1234567890 +0100                    epoch seconds with the writer's offset
 //   1234567890                           nine or more digits alone: epoch seconds, UTC
 //   GMT UTC Z CET CEST PST EDT ...       the zone names of zone_names below
-// Dates must lie in 1970 to 2099, and a numeric date more than ten days after
+// Dates must lie in 1970 to 2099 (the server forms of serverdate.h are read exactly for
+// every year first), and a numeric date more than ten days after
 // now is read in the next order instead.
 //
 // Forms the approximate reading adds when the strict reading fails (local time,
@@ -37,6 +39,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+
+#include "serverdate.h"
 
 namespace {
 
@@ -845,6 +849,8 @@ int parse_date_basic(const char* date, struct timeval* tv, int* offset) {
 }
 
 int approxidate_relative(const char* date, struct timeval* tv, const struct timeval* now) {
+    // The forms servers write are read exactly first, for every year they can hold.
+    if (parse_server_date(date, tv, now)) return 0;
     clock_now clock{};
     clock.given = now;
     if (parse_date_strict(date, tv, nullptr, &clock) == 0) return 0;
