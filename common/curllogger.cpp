@@ -61,9 +61,9 @@ CURLLogger::CURLLogger(NoHandle tag) : CURLImpl(tag) {}
 CURLLogger::~CURLLogger() = default;
 
 void CURLLogger::InstallLogger() {
-    ILog* log = current_logger();
-    if (!log) return;
-    int mask = log->GetLevel();
+    PinnedLogger pin;
+    if (!pin.get()) return;
+    int mask = pin.get()->GetLevel();
     if ((static_cast<LOGLEVEL>(mask) & LOG_TRACE) == LOG_TRACE) {
         curl_easy_setopt(curl.get(), CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_DEBUGFUNCTION, &CURLDebug);
@@ -92,8 +92,8 @@ void CURLLogger::BeforePerform() {
 _CURLRTN CURLLogger::PerformGet(void* writeFunction, void* writeData) {
     BeforePerform();
     _CURLRTN result = CURLImpl::PerformGet(writeFunction, writeData);
-    __LOG__A(current_logger(), LOG_TRACE | LOG_TRANSFER, "Download %db/s : %s(%d bytes)",
-             LogSpeed(result.download_speed), url.c_str(), result.body_size);
+    LogLine(LOG_TRACE | LOG_TRANSFER, "Download %db/s : %s(%d bytes)",
+            LogSpeed(result.download_speed), url.c_str(), result.body_size);
     return result;
 }
 
@@ -101,18 +101,18 @@ _CURLRTN CURLLogger::PerformPost(std::string body) {
     BeforePerform();
     long long sent = static_cast<long long>(body.size());
     _CURLRTN result = CURLImpl::PerformPost(std::move(body));
-    __LOG__A(current_logger(), LOG_TRACE | LOG_TRANSFER,
-             "Upload %db/s / Download %db/s : %s(%d / %d bytes)", LogSpeed(result.upload_speed),
-             LogSpeed(result.download_speed), url.c_str(), LogInt(sent), result.body_size);
+    LogLine(LOG_TRACE | LOG_TRANSFER, "Upload %db/s / Download %db/s : %s(%d / %d bytes)",
+            LogSpeed(result.upload_speed), LogSpeed(result.download_speed), url.c_str(),
+            LogInt(sent), result.body_size);
     return result;
 }
 
 _CURLRTN CURLLogger::PerformPost(void* readFunction, void* readData, long long size) {
     BeforePerform();
     _CURLRTN result = CURLImpl::PerformPost(readFunction, readData, size);
-    __LOG__A(current_logger(), LOG_TRACE | LOG_TRANSFER,
-             "Upload %db/s / Download %db/s : %s(%d / %d bytes)", LogSpeed(result.upload_speed),
-             LogSpeed(result.download_speed), url.c_str(), LogInt(size), result.body_size);
+    LogLine(LOG_TRACE | LOG_TRANSFER, "Upload %db/s / Download %db/s : %s(%d / %d bytes)",
+            LogSpeed(result.upload_speed), LogSpeed(result.download_speed), url.c_str(),
+            LogInt(size), result.body_size);
     return result;
 }
 
@@ -122,7 +122,8 @@ std::string CURLLogger::GetLastURL() {
 
 int CURLDebug(CURL*, curl_infotype type, char* data, size_t size, void*) {
     // Verbose mode outlives an unbound logger; then there is nothing to copy for.
-    ILog* log = current_logger();
+    PinnedLogger pin;
+    ILog* log = pin.get();
     if (!log) return 0;
     switch (type) {
         case CURLINFO_TEXT:

@@ -91,13 +91,11 @@ _CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth
         long offered = 0;
         if (curl_easy_getinfo(static_cast<CURL*>(request->GetCURL()), CURLINFO_HTTPAUTH_AVAIL,
                               &offered) != CURLE_OK) {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL, "%s Failed to get auth type",
-                     "do_propfind");
+            LogLine(LOG_ERROR | LOG_PROTOCOL, "%s Failed to get auth type", "do_propfind");
             offered = WEBDAV_CURLAUTH_ANY;
         } else if (!IsSingleAuthScheme(offered)) {
             // None offered (no authentication needed) or several: let libcurl choose.
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL, "%s Got auth type but not support",
-                     "do_propfind");
+            LogLine(LOG_ERROR | LOG_PROTOCOL, "%s Got auth type but not support", "do_propfind");
             offered = WEBDAV_CURLAUTH_ANY;
         }
         *offeredAuth = offered;
@@ -106,16 +104,15 @@ _CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth
 }
 
 AERROR Protocol::GetFileList(const char* id, IFileList* list, char** message) {
-    __LOG__A(current_logger(), LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileList", OrEmpty(id));
+    LogLine(LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileList", OrEmpty(id));
     try {
         MultistatusRecords records(*this);
         _CURLRTN result = do_propfind(id, authType.load(), "1", nullptr, &records);
         get_err_msg(result, message);
         if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
         if (result.http_status >= 300 || result.code != 0) {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL,
-                     "%s id: [%s] , exec error: [%d, %d]", "GetFileList", OrEmpty(id), result.code,
-                     result.http_status);
+            LogLine(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d, %d]", "GetFileList",
+                    OrEmpty(id), result.code, result.http_status);
             return FAILED;
         }
         Chain chain;
@@ -135,21 +132,21 @@ AERROR Protocol::GetFileList(const char* id, IFileList* list, char** message) {
 }
 
 AERROR Protocol::GetFileInfo(const char* id, _FS_FILE* file, char** message) {
-    __LOG__A(current_logger(), LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileInfo", OrEmpty(id));
+    LogLine(LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileInfo", OrEmpty(id));
     try {
         MultistatusRecords records(*this);
         _CURLRTN result = do_propfind(id, authType.load(), "0", nullptr, &records);
         get_err_msg(result, message);
         if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
         if (result.http_status >= 300 || result.code != 0) {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]",
-                     "GetFileInfo", OrEmpty(id), result.http_status);
+            LogLine(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]", "GetFileInfo",
+                    OrEmpty(id), result.http_status);
             return FAILED;
         }
         Chain chain;
         if (!AnswerRecords(*this, records, result, chain)) {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]",
-                     "GetFileInfo", OrEmpty(id), result.http_status);
+            LogLine(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]", "GetFileInfo",
+                    OrEmpty(id), result.http_status);
             return FAILED;
         }
         if (file != nullptr) {
