@@ -92,8 +92,8 @@ void CURLLogger::BeforePerform() {
 _CURLRTN CURLLogger::PerformGet(void* writeFunction, void* writeData) {
     BeforePerform();
     _CURLRTN result = CURLImpl::PerformGet(writeFunction, writeData);
-    LogLine(LOG_TRACE | LOG_TRANSFER, "Download %db/s : %s(%d bytes)",
-            LogSpeed(result.download_speed), url.c_str(), result.body_size);
+    log_line(LOG_TRACE | LOG_TRANSFER, "Download %db/s : %s(%d bytes)",
+             LogSpeed(result.download_speed), url.c_str(), result.body_size);
     return result;
 }
 
@@ -101,18 +101,18 @@ _CURLRTN CURLLogger::PerformPost(std::string body) {
     BeforePerform();
     long long sent = static_cast<long long>(body.size());
     _CURLRTN result = CURLImpl::PerformPost(std::move(body));
-    LogLine(LOG_TRACE | LOG_TRANSFER, "Upload %db/s / Download %db/s : %s(%d / %d bytes)",
-            LogSpeed(result.upload_speed), LogSpeed(result.download_speed), url.c_str(),
-            LogInt(sent), result.body_size);
+    log_line(LOG_TRACE | LOG_TRANSFER, "Upload %db/s / Download %db/s : %s(%d / %d bytes)",
+             LogSpeed(result.upload_speed), LogSpeed(result.download_speed), url.c_str(),
+             LogInt(sent), result.body_size);
     return result;
 }
 
 _CURLRTN CURLLogger::PerformPost(void* readFunction, void* readData, long long size) {
     BeforePerform();
     _CURLRTN result = CURLImpl::PerformPost(readFunction, readData, size);
-    LogLine(LOG_TRACE | LOG_TRANSFER, "Upload %db/s / Download %db/s : %s(%d / %d bytes)",
-            LogSpeed(result.upload_speed), LogSpeed(result.download_speed), url.c_str(),
-            LogInt(size), result.body_size);
+    log_line(LOG_TRACE | LOG_TRANSFER, "Upload %db/s / Download %db/s : %s(%d / %d bytes)",
+             LogSpeed(result.upload_speed), LogSpeed(result.download_speed), url.c_str(),
+             LogInt(size), result.body_size);
     return result;
 }
 
@@ -125,23 +125,28 @@ int CURLDebug(CURL*, curl_infotype type, char* data, size_t size, void*) {
     PinnedLogger pin;
     ILog* log = pin.get();
     if (!log) return 0;
-    switch (type) {
-        case CURLINFO_TEXT:
-            __LOG__A(log, LOG_INFO | LOG_CURL, "[INFORMATION] %s", std::string(data, size).c_str());
-            break;
-        case CURLINFO_HEADER_IN:
-            if (size > 0 && data[0] == '\r') break;
-            __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   >>] %s",
-                     std::string(data, size).c_str());
-            break;
-        case CURLINFO_HEADER_OUT:
-            if (size > 0 && data[0] == '\r') break;
-            if (size >= 5 && std::memcmp(data, "PASS ", 5) == 0) break;
-            __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   <<] %s",
-                     MaskCredentials(data, size).c_str());
-            break;
-        default:
-            break;
+    try {
+        switch (type) {
+            case CURLINFO_TEXT:
+                __LOG__A(log, LOG_INFO | LOG_CURL, "[INFORMATION] %s",
+                         std::string(data, size).c_str());
+                break;
+            case CURLINFO_HEADER_IN:
+                if (size > 0 && data[0] == '\r') break;
+                __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   >>] %s",
+                         std::string(data, size).c_str());
+                break;
+            case CURLINFO_HEADER_OUT:
+                if (size > 0 && data[0] == '\r') break;
+                if (size >= 5 && std::memcmp(data, "PASS ", 5) == 0) break;
+                __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   <<] %s",
+                         MaskCredentials(data, size).c_str());
+                break;
+            default:
+                break;
+        }
+    } catch (...) {
+        // A trace line lost (no memory, a throwing logger) must not unwind through libcurl.
     }
     return 0;
 }

@@ -50,7 +50,7 @@ void rebind_logger(ILog* log) {
     Drain(static_cast<int>((e + 1) & 1));
 }
 
-void LogLine(LOGLEVEL level, const char* format, ...) {
+void log_line(LOGLEVEL level, const char* format, ...) {
     PinnedLogger pin;
     if (pin.get() == nullptr) return;
     va_list args;

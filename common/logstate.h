@@ -32,4 +32,4 @@ private:
 void rebind_logger(ILog* log);
 
 // One printf-style line to the bound logger; nothing when none is bound.
-void LogLine(LOGLEVEL level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void log_line(LOGLEVEL level, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -353,17 +353,19 @@ void MultistatusRecords::Append(nodeinfo* chain) {
     AppendChain(head, tail, chain);
 }
 
-void MultistatusRecords::Feed(const char* data, size_t size) {
+bool MultistatusRecords::Feed(const char* data, size_t size) {
     try {
-        if (!stream.Feed(data, size) || failed) return;
+        if (failed || !stream.Feed(data, size)) return false;
         xmlNodePtr root = stream.Root();
         if (root == nullptr || root->type != XML_ELEMENT_NODE || !NameIs(root, "multistatus"))
-            return;
+            return true;
         while (MultistatusStream::Node child = stream.TakeFinishedChild())
             if (NameIs(child.get(), "response"))
                 Append(protocol.parsePropfindResponse(child.get()));
+        return true;
     } catch (...) {
         failed = true;  // called from the transport: nothing may escape
+        return false;
     }
 }
 
