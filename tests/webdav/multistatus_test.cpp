@@ -141,6 +141,10 @@ TEST(Multistatus, ParsingRules) {
          "", "/dav"},
         {Multistatus(R("http://h") + R("https://h/") + R("/a/b") + R("http://h:81/top/")),
          "||0|0|;||0|0|;/a/b|b|0|0|;/top|top|0|0|;", ""},
+        // dot segments resolved, then the root; an encoded "/" is part of a name
+        {Multistatus(R("/dav/a/./b") + R("/dav/a/../c") + R("/dav/../etc/x") + R("/dav/%2e%2e/y") +
+                     R("/dav/x%2Fy%2f") + R("/dav/docs//") + R("/dav/s/..")),
+         "/a/b|b|0|0|;/c|c|0|0|;/x%2Fy%2f|x%2Fy%2f|0|0|;||0|0|;", "/dav"},
         {Multistatus(R("/My%20Files/%C3%BC/x%20y") + R("/My%20Files/%c3%bc/") +
                      R("/My%20Files/u/x")),
          "/x y|x y|0|0|;||0|0|;", "/My Files/ü"},
@@ -153,13 +157,21 @@ TEST(Multistatus, ParsingRules) {
                      "<D:response><D:propstat/></D:response>"),
          "/a|a|0|0|;", "/dav"},
         {Multistatus(kinds), "/e|e|513|0|;/m|m|0|0|;/c|c|2|0|;/w|w|2|0|;", "/dav"},
+        // a collection among other kinds, in any namespace; the root after a stylesheet
+        {Multistatus(R("/dav/p",
+                       "<D:resourcetype><D:principal/><x:collection xmlns:x=\"urn:x\"/>"
+                       "</D:resourcetype>") +
+                         R("/dav/q", "<D:resourcetype><!-- c --><D:collection/></D:resourcetype>"),
+                     "<?xml-stylesheet type=\"text/xsl\" href=\"/s.xsl\"?><!-- c -->"),
+         "/p|p|2|0|;/q|q|2|0|;", "/dav"},
         // getcontentlength; a namespace fault spoils only its own element
         {Multistatus(R("/dav/a", "<D:getcontentlength>5000000000</D:getcontentlength>") +
                      R("/dav/b",
                        "<x:getcontentlength>5</x:getcontentlength>"
                        "<D:getcontentlength> 12abc</D:getcontentlength>") +
-                     R("/dav/c", "<D:getcontentlength>abc</D:getcontentlength>")),
-         "/a|a|0|5000000000|;/b|b|0|12|;/c|c|0|0|;", "/dav"},
+                     R("/dav/c", "<D:getcontentlength>abc</D:getcontentlength>") +
+                     R("/dav/d", "<D:getcontentlength>-5</D:getcontentlength>")),
+         "/a|a|0|5000000000|;/b|b|0|12|;/c|c|0|0|;/d|d|0|0|;", "/dav"},
         {Multistatus(R("/dav/t", "<D:creationdate>1994-11-06T08:49:37Z</D:creationdate>" + kMtime +
                                      "<D:lastaccessed>1994-11-06T10:49:37+02:00</D:lastaccessed>")),
          "/t|t|0|0|" + kT + "|c1994-11-06T08:49:37.000Z|a1994-11-06T08:49:37.000Z;", "/dav"},
