@@ -121,23 +121,31 @@ void DecodeInto(const char* text, size_t size, std::string& out) {
     }
 }
 
-bool StartsWith(const std::string& text, const char* prefix, size_t length) {
-    return text.size() >= length && text.compare(0, length, prefix) == 0;
+// Appends one decoded path segment; false when a "%00" ended the text in it. An encoded
+// "/" is a character of the name, never a separator: it stays as the server wrote it.
+bool DecodeSegment(const char* p, const char* end, std::string& out) {
+    for (; p < end; ++p) {
+        if (*p == '%' && end - p >= 3) {
+            int high = HexValue(p[1]);
+            int low = HexValue(p[2]);
+            if (high >= 0 && low >= 0) {
+                char byte = static_cast<char>(high * 16 + low);
+                if (byte == '\0') return false;
+                if (byte == '/')
+                    out.append(p, 3);
+                else
+                    out += byte;
+                p += 2;
+                continue;
+            }
+        }
+        out += *p;
+    }
+    return true;
 }
 
-// Drops "scheme://host" from an absolute href; no path after the host means "/".
-size_t PathStart(const std::string& decoded) {
-    size_t start = 0;
-    if (StartsWith(decoded, "http://", 7)) {
-        size_t slash = decoded.find('/', 7);
-        if (slash == std::string::npos) return std::string::npos;
-        start = slash;
-    } else if (StartsWith(decoded, "https://", 8)) {
-        size_t slash = decoded.find('/', 8);
-        if (slash == std::string::npos) return std::string::npos;
-        start = slash;
-    }
-    return start;
+bool IsDotSegment(const std::string& path, size_t from, size_t dots) {
+    return path.size() - from == dots && path.compare(from, dots, "..", dots) == 0;
 }
 
 bool IsAscii(const std::string& text) {
@@ -157,6 +165,30 @@ void AppendChain(nodeinfo*& head, nodeinfo*& tail, nodeinfo* chain) {
     while (tail->next != nullptr) tail = tail->next;
 }
 
+// The leading decimal number of a size, as atoll reads it, but never negative and never
+// wrapped: anything else is no size at all (0).
+bool ReadSize(const char* text, int64_t& size) {
+    size = 0;
+    while (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n') ++text;
+    if (*text == '+') ++text;
+    if (*text < '0' || *text > '9') return false;
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (value > (INT64_MAX - 9) / 10) return false;
+        value = value * 10 + (*text - '0');
+    }
+    size = value;
+    return true;
+}
+
+// "423 Locked" of "HTTP/1.1 423 Locked": what follows the first blanks; null without a blank.
+const char* StatusPhrase(const char* line) {
+    const char* blank = std::strchr(line, ' ');
+    if (blank != nullptr)
+        while (*blank == ' ') ++blank;
+    return blank;
+}
+
 bool IsNullText(const ElementText& value) {
     return value.size == 6 && strcasecmp(value.text, "(null)") == 0;
 }
@@ -165,6 +197,12 @@ bool IsNullText(const ElementText& value) {
 // state (the first parse, or the error handlers below), and host threads may list at
 // once: it runs when the library loads.
 const bool parserInitialised = (xmlInitParser(), true);
+
+// The root element: comments and processing instructions (a stylesheet) may precede it.
+xmlNodePtr FirstElement(xmlNodePtr node) {
+    while (node != nullptr && node->type != XML_ELEMENT_NODE) node = node->next;
+    return node;
+}
 
 bool HasDtd(xmlDocPtr doc) {
     return doc != nullptr && (doc->intSubset != nullptr || doc->extSubset != nullptr);
@@ -272,7 +310,7 @@ std::shared_ptr<xmlDoc> MultistatusStream::Finish() {
 
 xmlNodePtr MultistatusStream::Root() const {
     if (context == nullptr || failed || context->myDoc == nullptr) return nullptr;
-    return context->myDoc->children;
+    return FirstElement(context->myDoc->children);
 }
 
 MultistatusStream::Node MultistatusStream::TakeFinishedChild() {
@@ -298,6 +336,46 @@ std::string URLDecode(const char* text) {
     std::string out;
     if (text != nullptr) DecodeInto(text, std::strlen(text), out);
     return out;
+}
+
+bool HrefPath(const char* text, size_t size, std::string& path) {
+    path.clear();
+    const char* p = text;
+    const char* end = text + size;
+    // An absolute href: what follows the host is the path; no path at all means "/".
+    for (const char* scheme : {"http://", "https://"}) {
+        size_t length = std::strlen(scheme);
+        if (size >= length && std::memcmp(text, scheme, length) == 0) {
+            p = static_cast<const char*>(std::memchr(text + length, '/', size - length));
+            if (p == nullptr) {
+                path = "/";
+                return true;
+            }
+            break;
+        }
+    }
+    if (p == end || *p != '/') return false;  // a relative reference
+    // Segment by segment, "." and ".." resolved as RFC 3986 5.2.4 does, so that no href
+    // can climb out of the folder it names.
+    while (p < end) {
+        const char* segment = p + 1;
+        const char* next = static_cast<const char*>(std::memchr(segment, '/', end - segment));
+        if (next == nullptr) next = end;
+        size_t mark = path.size();
+        path += '/';
+        bool more = DecodeSegment(segment, next, path);
+        bool last = next == end || !more;
+        if (IsDotSegment(path, mark + 1, 1) || IsDotSegment(path, mark + 1, 2)) {
+            bool up = path.size() - mark == 3;
+            path.resize(mark);
+            if (up) path.resize(path.empty() ? 0 : path.rfind('/'));
+            if (last) path += '/';  // "/a/b/.." names the folder /a/
+        }
+        if (!more) break;
+        p = next;
+    }
+    if (path.empty()) path = "/";
+    return true;
 }
 
 std::string iconv_covert(std::string to, std::string from, std::string text, int* status) {
@@ -386,7 +464,8 @@ nodeinfo* MultistatusRecords::Take() {
     return taken;
 }
 
-nodeinfo* Protocol::parsePropfindAnswer(xmlNodePtr root) {
+nodeinfo* Protocol::parsePropfindAnswer(xmlNodePtr first) {
+    xmlNodePtr root = FirstElement(first);
     if (root == nullptr || !NameIs(root, "multistatus")) return nullptr;
     nodeinfo* head = nullptr;
     nodeinfo* tail = nullptr;
@@ -421,10 +500,8 @@ nodeinfo* Protocol::parsePropfindResponse(xmlNodePtr response) {
             } else if (NameIs(child, "status")) {
                 // A status for the whole resource (typically 404) voids the entry.
                 ElementText status(child);
-                const char* blank = std::strchr(status.text, ' ');
-                if (blank != nullptr)
-                    while (*blank == ' ') ++blank;
-                if (blank == nullptr || *blank != '2') {
+                const char* phrase = StatusPhrase(status.text);
+                if (phrase == nullptr || *phrase != '2') {
                     nodeinfoFree(entry);
                     return nullptr;
                 }
@@ -437,33 +514,34 @@ nodeinfo* Protocol::parsePropfindResponse(xmlNodePtr response) {
     return entry;
 }
 
+bool Protocol::under_root(const std::string& path, size_t* idStart) const {
+    size_t n = rootPath.size();
+    if (path.size() < n || path.compare(0, n, rootPath) != 0) return false;
+    if (path.size() > n && path[n] != '/') return false;  // "/davx" is not under "/dav"
+    *idStart = n;
+    return true;
+}
+
 nodeinfo* Protocol::parsePropfindHref(xmlNodePtr href) {
     ElementText raw(href);
     // Reused across entries: one allocation less per entry of a big listing.
-    thread_local std::string decoded;
-    if (decoded.capacity() > 65536) std::string().swap(decoded);  // after a freak href
-    DecodeInto(raw.text, raw.size, decoded);
+    thread_local std::string path;
+    if (path.capacity() > 65536) std::string().swap(path);  // after a freak href
+    if (!HrefPath(raw.text, raw.size, path)) return nullptr;
 
-    size_t start = PathStart(decoded);
-    if (start == std::string::npos) {
-        decoded = "/";
-        start = 0;
-    }
     // Only paths inside the connection's root have an id; anything else the
     // server mentions (a parent, another share, a shorter path) is dropped.
-    size_t pathLength = decoded.size() - start;
-    if (pathLength < rootPath.size() || decoded.compare(start, rootPath.size(), rootPath) != 0)
-        return nullptr;
-    size_t idStart = start + rootPath.size();
-    if (idStart < decoded.size() && decoded[idStart] != '/') return nullptr;
-
-    size_t idLength = decoded.size() - idStart;
-    if (idLength > 0 && decoded.back() == '/') --idLength;
+    size_t idStart = 0;
+    if (!under_root(path, &idStart)) return nullptr;
+    size_t idLength = path.size() - idStart;
+    if (idLength > 0 && path.back() == '/') --idLength;
+    // "/docs//": a member without a name is nothing the host could address.
+    if (idLength > 0 && path[idStart + idLength - 1] == '/') return nullptr;
 
     nodeinfo* entry = nodeinfoNew();
     try {
         _FS_FILE& file = entry->file;
-        file.id.assign(decoded, idStart, idLength);
+        file.id.assign(path, idStart, idLength);
         size_t slash = file.id.rfind('/');
         if (slash == std::string::npos) return entry;
         file.name.assign(file.id, slash + 1, std::string::npos);
@@ -499,7 +577,7 @@ void Protocol::parsePropfindProp(xmlNodePtr prop, nodeinfo* entry) {
                     timeField = &file.modifiedTime;
                 } else if (NameIsNoCase(child, "getcontentlength")) {
                     ElementText length(child);
-                    file.size = std::atoll(length.text);
+                    entry->hasSize = ReadSize(length.text, file.size);
                 }
                 break;
             case 'c':
@@ -510,11 +588,12 @@ void Protocol::parsePropfindProp(xmlNodePtr prop, nodeinfo* entry) {
                 break;
             case 'r':
                 if (NameIsNoCase(child, "resourcetype")) {
-                    xmlNodePtr first = child->children;
-                    bool collection = first != nullptr &&
-                                      (NameIsNoCase(first, "collection") ||
-                                       (NameIsNoCase(first, "text") && first->next != nullptr &&
-                                        NameIsNoCase(first->next, "collection")));
+                    // Servers list other kinds beside it (principal, calendar, a vendor's own).
+                    bool collection = false;
+                    for (xmlNodePtr kind = child->children; kind != nullptr && !collection;
+                         kind = kind->next)
+                        collection =
+                            kind->type == XML_ELEMENT_NODE && NameIsNoCase(kind, "collection");
                     file.attributes = collection ? FA_DIRECTORY : FA_FILE;
                     if ((file.attributes & FA_FILE) && markFiles)
                         file.attributes = file.attributes | FA_MARKED;

@@ -33,8 +33,9 @@ public:
     // Every byte offered to Feed, parsed or not.
     size_t fed() const { return fedBytes; }
 
-    // The document's first node so far (its root element once that has begun);
-    // null before that and once the parse has failed or finished.
+    // The document's root element once it has begun (comments and processing
+    // instructions may come first); null before that and once the parse has
+    // failed or finished.
     xmlNodePtr Root() const;
     // Unlinks and hands over the root's first child once the parser is done
     // with it; null while there is none. Lets a caller read a big document

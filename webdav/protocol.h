@@ -21,12 +21,17 @@ extern CURLQueue<CURLLogger> cq;
 struct nodeinfo {
     nodeinfo* next = nullptr;
     _FS_FILE file;
+    bool hasSize = false;  // the server reported a size (file.size is 0 otherwise)
 };
 
 // Percent-encodes every byte but letters, digits and "/_-.".
 std::string URLEncode(const char* text);
 // Percent-decodes an href; "%00" ends the text, an invalid escape is kept as it stands.
 std::string URLDecode(const char* text);
+// The path an href names (scheme and host dropped), decoded segment by segment with "." and
+// ".." resolved; an encoded "/" stays "%2F" inside its segment, and "%00" ends the path. False
+// for a relative reference.
+bool HrefPath(const char* text, size_t size, std::string& path);
 // Converts text between character sets; returns it unchanged when conversion fails.
 std::string iconv_covert(std::string to, std::string from, std::string text, int* status);
 
@@ -84,6 +89,8 @@ public:
                          MultistatusRecords* records = nullptr);
     void set_extra_opts(std::shared_ptr<CURLLogger> request, int authType);
     void get_err_msg(_CURLRTN result, char** message);
+    // Where the id of path begins when path lies in the connection's root.
+    bool under_root(const std::string& path, size_t* idStart) const;
 
     nodeinfo* parsePropfindAnswer(xmlNodePtr root);
     nodeinfo* parsePropfindResponse(xmlNodePtr response);
