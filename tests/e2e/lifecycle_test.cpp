@@ -179,12 +179,12 @@ TEST_P(Lifecycle, OneFolderFromConnectionToNothingLeft) {
     ExpectItem(root.files[0], top);
 
     for (auto& [name, content] : files) {
-        // (webdav-server answers a range of an empty file with a body of unknown length.)
+        if (content.empty()) continue;  // webdav-server answers a range of it with no end
         long long n = static_cast<long long>(content.size());
         const long long ranges[][2] = {{0, n},     {n - 1, 1}, {n - 1, 100000}, {n / 3, 200000},
                                        {65535, 2}, {1, 65536}, {n + 10, 10}};
         for (auto& [offset, length] : ranges)
-            if (n > 0) ExpectRange(top + "/" + name, content, offset, length);
+            ExpectRange(top + "/" + name, content, offset, length);
     }
 
     // Rename in place, move into the subfolder, move another file over it, move the folder.
