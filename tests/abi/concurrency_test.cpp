@@ -68,4 +68,54 @@ TEST(Concurrency, EightThreadsOnOneObjectThenOnOneEach) {
     }
 }
 
+// A logger that must not be called once it has been replaced: the host deletes it then.
+class RetiringLogger final : public RecordingLogger {
+public:
+    explicit RetiringLogger(std::atomic<int>* late) : late(late) {}
+    int GetLevel() override { return Check(), RecordingLogger::GetLevel(); }
+    void WriteV(LOGLEVEL level, const char* format, va_list* args) override {
+        Check();
+        RecordingLogger::WriteV(level, format, args);
+    }
+    std::atomic<bool> retired{false};
+
+private:
+    void Check() {
+        if (retired) ++*late;
+    }
+    std::atomic<int>* late;
+};
+
+TEST(Concurrency, LoggersSwappedAndDeletedWhileEightThreadsLog) {
+    constexpr int kStats = 25;
+    ScriptedServer server;
+    for (int i = 0; i < kThreads * kStats; ++i) server.Respond(207, kAnswer);
+    TestHost host(PluginPath(), false);
+    ProtocolPtr p = host.Create(server.url() + "/dav");
+    std::atomic<int> late{0}, running{kThreads};
+    auto* current = new RetiringLogger(&late);
+    host.api().BindLogger(current);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            _FS_FILE file;
+            for (int i = 0; i < kStats; ++i)
+                EXPECT_EQ(p->GetFileInfo("/f", &file, nullptr), SUCCESS);
+            --running;
+        });
+    for (int swaps = 0; running > 0 || swaps < 2; ++swaps) {  // the host deletes what it replaced
+        auto* next = new RetiringLogger(&late);
+        if (swaps % 3 == 2) host.api().UnbindLogger();
+        host.api().BindLogger(next);
+        current->retired = true;
+        delete current;
+        current = next;
+    }
+    for (auto& thread : threads) thread.join();
+    host.api().UnbindLogger();
+    current->retired = true;
+    delete current;
+    EXPECT_EQ(late, 0) << "a replaced logger was called after the swap returned";
+}
+
 }  // namespace
