@@ -1,17 +1,9 @@
-# rclone serving a local directory over WebDAV; sourced by start.sh. Offers
-# basic authentication and TLS; rclone has no digest authentication.
-
+# rclone serve webdav: basic authentication, TLS; no digest.
 server_prepare() {
   [ "$auth" != digest ] || die "rclone offers no digest authentication"
-  server_cmd=(rclone serve webdav "$root" --addr "127.0.0.1:$port" --baseurl /dav
-    --config "$workdir/rclone.conf" --cache-dir "$workdir/rclone-cache"
-    --log-level INFO)
-  if [ "$auth" = basic ]; then
-    write_htpasswd
-    server_cmd+=(--htpasswd "$workdir/htpasswd" --realm "$realm")
-  fi
-  if [ "$tls" = 1 ]; then
-    server_cmd+=(--cert "$workdir/cert.pem" --key "$workdir/key.pem")
-  fi
   : >"$workdir/rclone.conf"
+  server_cmd=(rclone serve webdav "$root" --addr "127.0.0.1:$port" --baseurl /dav --log-level INFO
+    --config "$workdir/rclone.conf" --cache-dir "$workdir/rclone-cache")
+  [ "$auth" = none ] || server_cmd+=(--htpasswd "$authfile" --realm "$realm")
+  [ "$tls" = 0 ] || server_cmd+=(--cert "$workdir/cert.pem" --key "$workdir/key.pem")
 }

@@ -1,14 +1,7 @@
 <?php
-// SabreDAV serving a directory under /dav/ for PHP's built-in web server
-// (php -S ... sabredav-server.php). Configured by the environment that
-// sabredav.sh sets: DAV_ROOT, DAV_STATE, DAV_AUTH (basic, digest, none),
-// DAV_REALM, DAV_USER, DAV_PASSWORD, DAV_HTDIGEST.
-
+// SabreDAV serving DAV_ROOT under /dav/ for PHP's built-in web server, configured by the
+// environment start.sh exports (DAV_ROOT, DAV_WORK, DAV_AUTH, DAV_REALM, DAV_USER, ...).
 require_once 'Sabre/autoload.php';
-
-// Notices of an old library on a new PHP go to the server's log, never into
-// an answer.
-ini_set('display_errors', 'stderr');
 
 class EnvBasicAuth extends \Sabre\DAV\Auth\Backend\AbstractBasic {
     protected function validateUserPass($username, $password) {
@@ -16,25 +9,18 @@ class EnvBasicAuth extends \Sabre\DAV\Auth\Backend\AbstractBasic {
     }
 }
 
-$uri = $_SERVER['REQUEST_URI'];
-if ($uri !== '/dav' && strncmp($uri, '/dav/', 5) !== 0 && strncmp($uri, '/dav?', 5) !== 0) {
+if (!preg_match('#^/dav($|[/?])#', $_SERVER['REQUEST_URI'])) {
     http_response_code(404);
     exit;
 }
-
 $server = new \Sabre\DAV\Server(new \Sabre\DAV\FS\Directory(getenv('DAV_ROOT')));
 $server->setBaseUri('/dav/');
 $server->addPlugin(new \Sabre\DAV\Locks\Plugin(
-    new \Sabre\DAV\Locks\Backend\File(getenv('DAV_STATE') . '/locks')));
-
-switch (getenv('DAV_AUTH')) {
-    case 'basic':
-        $server->addPlugin(new \Sabre\DAV\Auth\Plugin(new EnvBasicAuth(), getenv('DAV_REALM')));
-        break;
-    case 'digest':
-        $server->addPlugin(new \Sabre\DAV\Auth\Plugin(
-            new \Sabre\DAV\Auth\Backend\File(getenv('DAV_HTDIGEST')), getenv('DAV_REALM')));
-        break;
-}
-
+    new \Sabre\DAV\Locks\Backend\File(getenv('DAV_WORK') . '/sabredav/locks')));
+$backends = [
+    'basic' => fn() => new EnvBasicAuth(),
+    'digest' => fn() => new \Sabre\DAV\Auth\Backend\File(getenv('DAV_WORK') . '/htdigest'),
+];
+if (isset($backends[getenv('DAV_AUTH')]))
+    $server->addPlugin(new \Sabre\DAV\Auth\Plugin($backends[getenv('DAV_AUTH')](), getenv('DAV_REALM')));
 $server->exec();

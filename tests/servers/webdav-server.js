@@ -1,17 +1,12 @@
-// The npm package webdav-server (v2) serving a directory under /dav over
-// HTTP or HTTPS. Started by webdav-server.sh; configured by the environment:
-// DAV_PORT, DAV_ROOT, DAV_AUTH (basic, digest, none), DAV_REALM, DAV_USER,
-// DAV_PASSWORD, DAV_CERT and DAV_KEY (TLS when both are set), NODE_PATH.
+// The npm package webdav-server (v2) serving DAV_ROOT under /dav, configured by the
+// environment start.sh exports (DAV_PORT, DAV_ROOT, DAV_WORK, DAV_AUTH, DAV_TLS, ...).
 'use strict';
-
 const fs = require('fs');
 const webdav = require('webdav-server').v2;
-
 const env = process.env;
 
-// The package's own basic authentication refuses credentials whose base64
-// form holds "+" or "/" and cuts a password at its first ":"; this one reads
-// the header as RFC 7617 says and otherwise behaves the same.
+// The package's own basic authentication refuses credentials whose base64 form holds "+"
+// or "/" and cuts a password at its first ":"; this one reads the header as RFC 7617 says.
 class BasicAuthentication extends webdav.HTTPBasicAuthentication {
     getUser(ctx, callback) {
         const fail = (error) => this.userManager.getDefaultUser((user) => callback(error, user));
@@ -28,31 +23,23 @@ class BasicAuthentication extends webdav.HTTPBasicAuthentication {
 }
 
 const options = { hostname: '127.0.0.1' };
-if (env.DAV_AUTH !== 'none') {
+if (env.DAV_AUTH === 'none') {
+    options.privilegeManager = new webdav.PrivilegeManager();  // the anonymous user may do all
+    options.privilegeManager._can = (path, user, resource, privilege, callback) => callback(null, true);
+} else {
     const users = new webdav.SimpleUserManager();
-    const privileges = new webdav.SimplePathPrivilegeManager();
-    const user = users.addUser(env.DAV_USER, env.DAV_PASSWORD, false);
-    privileges.setRights(user, '/', ['all']);
-    options.privilegeManager = privileges;
+    options.privilegeManager = new webdav.SimplePathPrivilegeManager();
+    options.privilegeManager.setRights(users.addUser(env.DAV_USER, env.DAV_PASSWORD, false), '/', ['all']);
     options.requireAuthentification = true;
     options.httpAuthentication = env.DAV_AUTH === 'digest'
         ? new webdav.HTTPDigestAuthentication(users, env.DAV_REALM)
         : new BasicAuthentication(users, env.DAV_REALM);
 }
-if (env.DAV_AUTH === 'none') {
-    // The anonymous default user may do everything.
-    const open = new webdav.PrivilegeManager();
-    open._can = (path, user, resource, privilege, callback) => callback(null, true);
-    options.privilegeManager = open;
-}
-if (env.DAV_CERT && env.DAV_KEY)
-    options.https = { cert: fs.readFileSync(env.DAV_CERT), key: fs.readFileSync(env.DAV_KEY) };
+if (env.DAV_TLS === '1')
+    options.https = { cert: fs.readFileSync(env.DAV_WORK + '/cert.pem'), key: fs.readFileSync(env.DAV_WORK + '/key.pem') };
 
-// The directory is mounted at /dav so that request URIs, hrefs and digest
-// URIs all keep their full path; above it is an empty virtual folder.
+// Mounted at /dav so request URIs, hrefs and digest URIs all keep their full path.
 const server = new webdav.WebDAVServer(options);
 server.setFileSystemSync('/dav', new webdav.PhysicalFileSystem(env.DAV_ROOT));
-server.start(Number(env.DAV_PORT), () => {
-    console.log('webdav-server listening on 127.0.0.1:' + env.DAV_PORT);
-});
+server.start(Number(env.DAV_PORT));
 for (const signal of ['SIGTERM', 'SIGINT']) process.on(signal, () => process.exit(0));

@@ -1,17 +1,12 @@
-// Small host-side objects for tests: a recording logger, a listing sink, a
-// fetch sink and a cache reader, implemented from the host's interface headers.
 #pragma once
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "compiled/cache.h"
-#include "compiled/filesystem.h"
 #include "compiled/logger.h"
 
 struct LogLine {
@@ -19,22 +14,16 @@ struct LogLine {
     std::string text;
 };
 
-// Formats every line it receives and keeps it; the level mask is settable.
+// Keeps every line it is sent, formatted; GetLevel answers mask. Safe across threads.
 class RecordingLogger : public ILog {
 public:
-    explicit RecordingLogger(int mask = 0x7fffffff) : mask(mask) {}
     void Write(LOGLEVEL level, const char* text) override { Add(level, text); }
     int GetLevel() override { return mask; }
     void WriteV(LOGLEVEL level, const char* format, va_list* args) override {
-        va_list copy;
-        va_copy(copy, *args);
-        int n = vsnprintf(nullptr, 0, format, copy);
-        va_end(copy);
-        std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-        if (n > 0) vsnprintf(&text[0], text.size() + 1, format, *args);
+        char text[1 << 16];
+        vsnprintf(text, sizeof text, format, *args);
         Add(level, text);
     }
-
     std::vector<LogLine> Lines() {
         std::lock_guard<std::mutex> guard(lock);
         return lines;
@@ -43,7 +32,7 @@ public:
         std::lock_guard<std::mutex> guard(lock);
         lines.clear();
     }
-    // Lines at exactly this level whose text contains needle.
+    // Texts of the lines at this level (0: any) that contain needle.
     std::vector<std::string> Find(int level, const std::string& needle) {
         std::vector<std::string> found;
         for (auto& line : Lines())
@@ -57,76 +46,58 @@ public:
         for (auto& line : Lines()) all += std::to_string(line.level) + " " + line.text + "\n";
         return all;
     }
-
-    int mask;
+    int mask = 0x7fffffff;
 
 private:
-    void Add(int level, std::string text) {
+    void Add(int level, const char* text) {
         std::lock_guard<std::mutex> guard(lock);
-        lines.push_back({level, std::move(text)});
+        lines.push_back({level, text});
     }
     std::mutex lock;
     std::vector<LogLine> lines;
 };
 
-// Keeps a copy of every listed entry.
-class ListSink : public IFileList {
-public:
+struct ListSink : IFileList {
     AERROR AddFile(_FS_FILE* file) override {
         files.push_back(*file);
         return SUCCESS;
     }
-    const _FS_FILE* ById(const std::string& id) const {
-        for (auto& f : files)
-            if (f.id == id) return &f;
-        return nullptr;
-    }
     std::vector<_FS_FILE> files;
 };
 
-// Collects delivered blocks; onData may raise the handle's state or check invariants.
-class MemoryFetch : public IFetchCallback {
-public:
+// Keeps the delivered bytes and blocks; onData runs after each block (to raise state).
+struct MemoryFetch : IFetchCallback {
     struct Block {
-        long long offset;
-        long long length;
+        long long offset, length;
     };
     AERROR OnData(long long offset, const char* data, long long length, int flags) override {
         blocks.push_back({offset, length});
         flagsSeen |= flags;
-        data_.append(data, static_cast<size_t>(length));
+        bytes.append(data, static_cast<size_t>(length));
         if (onData) onData(blocks.size());
         return SUCCESS;
     }
-    const std::string& data() const { return data_; }
+    const std::string& data() const { return bytes; }
     std::vector<Block> blocks;
+    std::string bytes;
     int flagsSeen = 0;
     std::function<void(size_t blockCount)> onData;
-
-private:
-    std::string data_;
 };
 
-// Serves an upload from memory; can be told to hand over fewer bytes than it holds.
-class MemoryCache : public ICacheIO {
-public:
+// Serves an upload from content, of which it pretends to hold only the first available bytes.
+struct MemoryCache : ICacheIO {
     explicit MemoryCache(std::string content) : content(std::move(content)) {}
     AERROR ReadData(_READDATA* request) override {
         ++calls;
-        int64_t limit = std::min<int64_t>(static_cast<int64_t>(content.size()), available);
-        if (request->offset >= limit) {
-            request->bytesRead = 0;
-            return SUCCESS;
-        }
-        size_t n =
-            std::min<uint64_t>(request->capacity, static_cast<uint64_t>(limit - request->offset));
-        std::copy_n(content.data() + request->offset, n, request->buffer);
-        request->bytesRead = static_cast<int64_t>(n);
-        if (onRead) onRead(*request);
+        int64_t end = std::min<int64_t>(static_cast<int64_t>(content.size()), available);
+        int64_t n = std::clamp<int64_t>(end - request->offset, 0, request->capacity);
+        std::copy_n(content.data() + std::min(request->offset, end), n, request->buffer);
+        request->bytesRead = n;
+        if (onRead && n > 0) onRead(*request);
         return SUCCESS;
     }
     std::string content;
-    int64_t available = INT64_MAX;  // bytes the cache pretends to hold
+    int64_t available = INT64_MAX;
     int calls = 0;
     std::function<void(_READDATA&)> onRead;
 };

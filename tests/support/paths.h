@@ -1,9 +1,13 @@
-// Locations the build hands to tests.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 
-// The repository's top directory.
-std::string SourceDir();
-// The built plug-in, as the host would dlopen it.
-std::string PluginPath();
+inline std::string SourceDir() {
+    return WEBDAV_SOURCE_DIR;
+}
+// The built plug-in as a host would dlopen it; $WEBDAV_PLUGIN overrides.
+inline std::string PluginPath() {
+    const char* path = std::getenv("WEBDAV_PLUGIN");
+    return path != nullptr && *path != '\0' ? path : WEBDAV_PLUGIN_PATH;
+}

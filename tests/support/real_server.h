@@ -1,18 +1,17 @@
-// A real WebDAV server (lighttpd, apache, nginx, rclone, sabredav,
-// webdav-server) started on loopback by tests/servers/start.sh in a fresh
-// temporary work directory, and stopped and removed again by the destructor.
-//
-//     RealServer server("apache", {"digest", /*tls=*/true});
-//     ASSERT_TRUE(server.ok()) << server.error();
-//     auto p = host.Create(server.url());
-//
-// A server that cannot start leaves ok() false with the script's output
-// (the server's own log included) in error(): tests must fail on it, never
-// skip.
+// A real WebDAV server (tests/servers/start.sh) in a fresh temporary directory, removed with it.
+// One that cannot start leaves ok() false and why in error(): tests fail on it, never skip.
 #pragma once
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "support/paths.h"
 
 struct RealServerOptions {
     std::string auth = "basic";  // "basic", "digest" or "none"
@@ -20,39 +19,52 @@ struct RealServerOptions {
     std::string user = "alice", password = "secret";
 };
 
-// What each kind of server offers beyond basic authentication over HTTP.
-struct RealServerKind {
-    std::string name;
-    bool digest;  // HTTP digest authentication
-    bool tls;     // HTTPS with a self-signed certificate
-};
-// Every kind start.sh knows, in a fixed order.
-const std::vector<RealServerKind>& RealServerKinds();
-
 class RealServer {
 public:
-    explicit RealServer(const std::string& kind, RealServerOptions o = {});
-    ~RealServer();
-    RealServer(const RealServer&) = delete;
-    RealServer& operator=(const RealServer&) = delete;
+    explicit RealServer(const std::string& kind, RealServerOptions options = {})
+        : options_(std::move(options)),
+          workdir_(std::filesystem::temp_directory_path() / ("webdav-" + kind + "-XXXXXX")) {
+        if (mkdtemp(workdir_.data()) == nullptr)
+            throw std::runtime_error("cannot make " + workdir_);
+        std::vector<std::string> start = {"start.sh",    kind,          workdir_,
+                                          "--auth",      options_.auth, "--user",
+                                          options_.user, "--password",  options_.password};
+        if (options_.tls) start.push_back("--tls");
+        auto [status, said] = Run(start);
+        if (status == 0)
+            url_ = said.substr(said.rfind('\n') + 1);  // the URL comes last
+        else
+            error_ = "starting " + kind + " failed:\n" + said;
+    }
+    ~RealServer() {
+        Run({"stop.sh", workdir_});
+        std::error_code error;
+        std::filesystem::remove_all(workdir_, error);
+    }
 
-    // Base URL without a trailing "/", e.g. "http://127.0.0.1:40123/dav".
-    const std::string& url() const { return url_; }
-    // The directory the server serves at url().
-    const std::string& root() const { return root_; }
-    bool ok() const { return ok_; }
+    bool ok() const { return !url_.empty(); }
     const std::string& error() const { return error_; }
+    // Base URL without a trailing "/", e.g. "http://127.0.0.1:40123/dav", serving root().
+    const std::string& url() const { return url_; }
+    std::string root() const { return workdir_ + "/root"; }
+    const std::string& workdir() const { return workdir_; }
     std::string user() const { return options_.user; }
     std::string password() const { return options_.password; }
-    const std::string& kind() const { return kind_; }
-    // The temporary directory holding configuration, logs and root().
-    const std::string& workdir() const { return workdir_; }
-    // The server's logs as they stand now, for failure messages.
-    std::string Logs() const;
 
 private:
-    std::string kind_;
+    // Servers a script starts follow this process: should it die without the destructor, they go.
+    static std::pair<int, std::string> Run(std::vector<std::string> words) {
+        std::string command = "WEBDAV_SERVER_OWNER=" + std::to_string(getpid()), output;
+        words[0] = SourceDir() + "/tests/servers/" + words[0];
+        for (auto& word : words)
+            command += " '" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
+        FILE* pipe = popen((command + " </dev/null 2>&1").c_str(), "r");
+        char buffer[4096];
+        for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            output.append(buffer, n);
+        while (!output.empty() && output.back() == '\n') output.pop_back();
+        return {pipe ? pclose(pipe) : -1, output};
+    }
     RealServerOptions options_;
-    std::string workdir_, root_, url_, error_;
-    bool ok_ = false;
+    std::string workdir_, url_, error_;
 };
