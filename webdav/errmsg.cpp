@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "../common/conv_aerror.h"
 #include "protocol.h"
 
 namespace {
@@ -65,4 +66,19 @@ void Protocol::get_err_msg(_CURLRTN result, char** message) {
     const char* blank = static_cast<const char*>(std::memchr(line, ' ', cr - line));
     if (blank == nullptr) return;
     *message = CopyText(blank + 1, cr - blank - 1);
+}
+
+Verdict Protocol::conclude(Operation op, const _CURLRTN& answer, char** message,
+                           const Outcome& outcome, bool described) {
+    if (!described) get_err_msg(answer, message);
+    Verdict verdict = Judge(op, answer, outcome);
+    if (verdict.result == SUCCESS || message == nullptr) return verdict;
+    if (!outcome.fault.empty() && !outcome.canceled) {
+        ReplaceMessage(message, outcome.fault.c_str());
+    } else if (*message == nullptr || **message == '\0') {
+        // A failure always tells the host something.
+        ReplaceMessage(message, answer.http_status != 0 ? std::to_string(answer.http_status).c_str()
+                                                        : GetAERRORA(verdict.result));
+    }
+    return verdict;
 }

@@ -481,6 +481,50 @@ nodeinfo* Protocol::parsePropfindAnswer(xmlNodePtr first) {
     return head;
 }
 
+Outcome Protocol::member_failure(const _CURLRTN& answer) {
+    Outcome outcome;
+    if (answer.code != 0 || answer.http_status != 207) return outcome;
+    std::shared_ptr<xmlDoc> doc;
+    if (answer.body) doc = ParseMultistatus(answer.body.get(), answer.body_size);
+    xmlNodePtr root = doc ? FirstElement(doc->children) : nullptr;
+    if (root == nullptr || !NameIs(root, "multistatus")) {
+        // Nothing in it says the change was made.
+        outcome.fault = "the server's multi-status answer could not be read";
+        return outcome;
+    }
+    outcome.denied = true;
+    for (xmlNodePtr response = root->children; response != nullptr; response = response->next) {
+        if (!NameIs(response, "response")) continue;
+        xmlNodePtr href = nullptr;
+        xmlNodePtr status = nullptr;
+        for (xmlNodePtr child = response->children; child != nullptr; child = child->next) {
+            if (href == nullptr && NameIs(child, "href")) href = child;
+            if (status == nullptr && NameIs(child, "status")) status = child;
+        }
+        if (status == nullptr) continue;
+        ElementText line(status);
+        const char* phrase = StatusPhrase(line.text);
+        if (phrase != nullptr && *phrase == '2') continue;
+        int code = phrase != nullptr ? std::atoi(phrase) : 0;
+        outcome.denied = outcome.denied && (code == 401 || code == 403);
+        if (!outcome.fault.empty()) continue;
+        std::string path = "?";
+        if (href != nullptr) {
+            ElementText text(href);
+            size_t idStart = 0;
+            if (!HrefPath(text.text, text.size, path))
+                path = text.text;
+            else if (under_root(path, &idStart))
+                path.erase(0, idStart);
+            if (path.size() > 1 && path.back() == '/') path.pop_back();
+            if (path.empty()) path = "/";
+        }
+        outcome.fault = path + ": " + (phrase != nullptr ? phrase : line.text);
+    }
+    if (outcome.fault.empty()) outcome.denied = false;
+    return outcome;
+}
+
 nodeinfo* Protocol::parsePropfindResponse(xmlNodePtr response) {
     xmlNodePtr href = nullptr;
     for (xmlNodePtr child = response->children; child != nullptr; child = child->next) {

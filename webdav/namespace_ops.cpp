@@ -14,14 +14,6 @@ const char* OrEmpty(const char* text) {
     return text != nullptr ? text : "";
 }
 
-// Statuses are compared unsigned so that a negative value never counts as success.
-bool Succeeded(const _CURLRTN& result) {
-    return static_cast<uint32_t>(result.http_status) < 300 && result.code == 0;
-}
-bool Denied(const _CURLRTN& result) {
-    return result.http_status == 401 || result.http_status == 403;
-}
-
 // The server-relative form of an absolute URL: everything from the "/" that follows
 // the scheme and authority.
 std::string ServerRelative(const std::string& full) {
@@ -46,17 +38,21 @@ bool IsFolder(const _FS_FILE* file) {
 }  // namespace
 
 AERROR Protocol::Rename(const char* id, const char* target, _FS_FILE* file, char** message) {
-    if (file == nullptr) return INVALID_PARAMETER;
-    log_line(kTrace, "%s id [%s], target [%s], filename [%s]", "Rename", OrEmpty(id),
-             OrEmpty(target), file->name.c_str());
-    return Move(id, target, file, message);
+    return Shielded(FAILED, message, [&] {
+        if (file == nullptr) return Refuse(message, "Rename", id, "no record");
+        log_line(kTrace, "%s id [%s], target [%s], filename [%s]", "Rename", OrEmpty(id),
+                 OrEmpty(target), file->name.c_str());
+        return Move(id, target, file, message);
+    });
 }
 
 AERROR Protocol::MoveDir(const char* id, const char* target, _FS_FILE* file, char** message) {
-    if (file == nullptr) return INVALID_PARAMETER;
-    log_line(kTrace, "%s id [%s], target [%s] file->filename[%s]", "MoveDir", OrEmpty(id),
-             OrEmpty(target), file->name.c_str());
-    return MoveItem(id, target, file, message, true);
+    return Shielded(FAILED, message, [&] {
+        if (file == nullptr) return Refuse(message, "MoveDir", id, "no record");
+        log_line(kTrace, "%s id [%s], target [%s] file->filename[%s]", "MoveDir", OrEmpty(id),
+                 OrEmpty(target), file->name.c_str());
+        return MoveItem(id, target, file, message, true);
+    });
 }
 
 _CURLRTN Protocol::_Move(const char* id, const char* target, _FS_FILE* file, char** /*message*/,
@@ -79,13 +75,15 @@ _CURLRTN Protocol::_Move(const char* id, const char* target, _FS_FILE* file, cha
 }
 
 AERROR Protocol::Move(const char* id, const char* target, _FS_FILE* file, char** message) {
-    if (file == nullptr) return INVALID_PARAMETER;
-    return MoveItem(id, target, file, message, IsFolder(file));
+    return Shielded(FAILED, message, [&] {
+        if (file == nullptr) return Refuse(message, "Move", id, "no record");
+        return MoveItem(id, target, file, message, IsFolder(file));
+    });
 }
 
 AERROR Protocol::MoveItem(const char* id, const char* target, _FS_FILE* file, char** message,
                           bool collection) {
-    if (file == nullptr) return INVALID_PARAMETER;
+    if (!IsPlainName(file->name)) return RefuseName(message, "Move", id, file->name);
     std::string dest = std::string(OrEmpty(target)) + "/" + file->name;
 
     _CURLRTN result = _Move(id, target, file, message, absoluteDestination, collection);
@@ -97,44 +95,46 @@ AERROR Protocol::MoveItem(const char* id, const char* target, _FS_FILE* file, ch
         if (static_cast<uint32_t>(result.http_status) < 300) absoluteDestination = false;
     }
 
-    if (Denied(result)) return ACCESS_DENIED;
-    if (Succeeded(result)) return GetFileInfo(dest.c_str(), file, nullptr);
-    log_line(kError, "%s id: [%s] , exec error: [%d]", "Move", OrEmpty(id), result.http_status);
-    return FAILED;
+    // The message tells of the first answer, also when a retry followed.
+    Verdict verdict = conclude(Operation::Move, result, message, member_failure(result), true);
+    if (verdict.result == SUCCESS) return refresh(dest, file);
+    if (verdict.logged)
+        log_line(kError, "%s id: [%s] , exec error: [%d]", "Move", OrEmpty(id), result.http_status);
+    return verdict.result;
 }
 
 AERROR Protocol::CreateDirectory(const char* id, _FS_FILE* file, char** message) {
-    log_line(kTrace, "%s id: [%s]", "CreateDirectory", OrEmpty(id));
-    if (file == nullptr) return INVALID_PARAMETER;
-    std::shared_ptr<CURLLogger> request = cq.GetCURL();
-    AutoPutCURL<CURLLogger> guard(request, &cq);
+    return Shielded(FOLDER_CREATION_FAILED, message, [&] {
+        log_line(kTrace, "%s id: [%s]", "CreateDirectory", OrEmpty(id));
+        if (file == nullptr) return Refuse(message, "CreateDirectory", id, "no record");
+        if (!IsPlainName(file->name)) return RefuseName(message, "CreateDirectory", id, file->name);
+        std::shared_ptr<CURLLogger> request = cq.GetCURL();
+        AutoPutCURL<CURLLogger> guard(request, &cq);
 
-    std::string path = std::string(OrEmpty(id)) + "/" + file->name;
-    request->SetRequest("MKCOL");
-    request->SetURL(get_fullurl(CollectionPath(path.c_str(), true).c_str()).c_str());
-    set_extra_opts(request, authType);
-    _CURLRTN result = request->PerformGet(nullptr, nullptr);
-    get_err_msg(result, message);
+        std::string path = std::string(OrEmpty(id)) + "/" + file->name;
+        request->SetRequest("MKCOL");
+        request->SetURL(get_fullurl(CollectionPath(path.c_str(), true).c_str()).c_str());
+        set_extra_opts(request, authType);
+        _CURLRTN result = request->PerformGet(nullptr, nullptr);
 
-    if (Denied(result)) return ACCESS_DENIED;
-    if (Succeeded(result)) return GetFileInfo(path.c_str(), file, nullptr);
-    log_line(kError, "%s id: [%s] , exec error: [%d]", "CreateDirectory", OrEmpty(id),
-             result.http_status);
-    return FOLDER_CREATION_FAILED;
+        Verdict verdict = conclude(Operation::Mkcol, result, message);
+        if (verdict.result == SUCCESS) return refresh(path, file);
+        if (verdict.logged)
+            log_line(kError, "%s id: [%s] , exec error: [%d]", "CreateDirectory", OrEmpty(id),
+                     result.http_status);
+        return verdict.result;
+    });
 }
 
 AERROR Protocol::Delete(const char* id, char** message) {
-    return DeleteItem(id, message, false);
+    return Shielded(FAILED, message, [&] { return DeleteItem(id, message, false); });
 }
 
 AERROR Protocol::DeleteItem(const char* id, char** message, bool collection) {
     log_line(kTrace, "%s id: [%s]", "Delete", OrEmpty(id));
     // An empty id addresses the connection root itself: deleting it would wipe
     // everything the host has mounted, so it is never sent.
-    if (id == nullptr || *id == '\0') {
-        log_line(kError, "%s id: [%s] , refused: the connection root", "Delete", OrEmpty(id));
-        return INVALID_PARAMETER;
-    }
+    if (id == nullptr || *id == '\0') return Refuse(message, "Delete", id, "the connection root");
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
     AutoPutCURL<CURLLogger> guard(request, &cq);
 
@@ -142,15 +142,17 @@ AERROR Protocol::DeleteItem(const char* id, char** message, bool collection) {
     request->SetURL(get_fullurl(CollectionPath(id, collection).c_str()).c_str());
     set_extra_opts(request, authType);
     _CURLRTN result = request->PerformGet(nullptr, nullptr);
-    get_err_msg(result, message);
 
-    if (Denied(result)) return ACCESS_DENIED;
-    if (Succeeded(result)) return SUCCESS;
-    log_line(kError, "%s id: [%s] , exec error: [%d]", "Delete", id, result.http_status);
-    return FAILED;
+    // RFC 4918 9.6.1: a DELETE answered 207 names the members it could not delete.
+    Verdict verdict = conclude(Operation::Delete, result, message, member_failure(result));
+    if (verdict.logged)
+        log_line(kError, "%s id: [%s] , exec error: [%d]", "Delete", id, result.http_status);
+    return verdict.result;
 }
 
 AERROR Protocol::DeleteDirectory(const char* id, char** message) {
-    log_line(kTrace, "%s id: [%s]", "DeleteDirectory", OrEmpty(id));
-    return DeleteItem(id, message, true);
+    return Shielded(FAILED, message, [&] {
+        log_line(kTrace, "%s id: [%s]", "DeleteDirectory", OrEmpty(id));
+        return DeleteItem(id, message, true);
+    });
 }

@@ -40,6 +40,17 @@ void ReadInt(Json& document, const char* path, int& field) {
 }  // namespace
 
 AERROR Protocol::SetOpt(const char* name, const char* value) {
+    try {
+        return apply_option(name, value);
+    } catch (AERROR code) {
+        // The one exception hosts expect: "ex_info" that is not JSON (below).
+        if (code == JSON_PARSE_ERROR) throw;
+    } catch (...) {
+    }
+    return FAILED;
+}
+
+AERROR Protocol::apply_option(const char* name, const char* value) {
     if (name == nullptr || value == nullptr) return INVALID_PARAMETER;
     if (SameNoCase(name, "gzip")) {
         gzip = IsTrue(value);
@@ -63,6 +74,7 @@ AERROR Protocol::SetOpt(const char* name, const char* value) {
             std::string newProxyHost = proxyHost, newProxyUser = proxyUser;
             std::string newProxyPassword = proxyPassword;
             int newProxyType = proxyType, newProxyPort = proxyPort;
+            long long newMaxAnswer = maxAnswer;
             ReadText(document, "/data/user", newUser);
             ReadText(document, "/data/pwd", newPassword);
             ReadText(document, "/data/user_agent", newAgent);
@@ -71,6 +83,10 @@ AERROR Protocol::SetOpt(const char* name, const char* value) {
             ReadText(document, "/data/proxy_user", newProxyUser);
             ReadText(document, "/data/proxy_pwd", newProxyPassword);
             ReadInt(document, "/data/proxy_port", newProxyPort);
+            if (document.HasObject("/data/max_answer")) {
+                long long limit = static_cast<long long>(document.GetObject("/data/max_answer"));
+                newMaxAnswer = limit > 0 ? limit : 0;
+            }
             bool hasOption = document.HasObject("/data/option");
             int option = hasOption ? static_cast<int>(document.GetObject("/data/option")) : 0;
 
@@ -82,6 +98,7 @@ AERROR Protocol::SetOpt(const char* name, const char* value) {
             proxyUser = newProxyUser;
             proxyPassword = newProxyPassword;
             proxyPort = newProxyPort;
+            maxAnswer = newMaxAnswer;
             if (hasOption) {
                 if (option & 0x40) features = features | PT_FEATURE_8;
                 markFiles = (option & 0x20) != 0;
@@ -104,6 +121,7 @@ AERROR Protocol::SetOpt(const char* name, const char* value) {
 void Protocol::set_extra_opts(std::shared_ptr<CURLLogger> request, int authType) {
     CURL* handle = static_cast<CURL*>(request->GetCURL());
     if (handle == nullptr) return;
+    request->SetAnswerLimit(maxAnswer);
 
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);

@@ -40,6 +40,42 @@ struct Chain {
     ~Chain() { Protocol::nodeinfoFree(head); }
 };
 
+// The id of a host path: one "/" before each name, none last, the root "" (a path built
+// on the root "/" is "//name").
+std::string ItemId(const char* path) {
+    std::string id;
+    for (const char* p = OrEmpty(path); *p != '\0'; ++p) {
+        if (*p == '/' && (p[1] == '/' || p[1] == '\0')) continue;
+        if (id.empty() && *p != '/') id += '/';
+        id += *p;
+    }
+    return id;
+}
+
+// Ids compared as a server on a case-insensitive disk compares them (in ASCII, whatever the
+// host's locale); a case-sensitive server never answers for two items that differ only so.
+bool SameId(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// The fields of an entry the host's record takes, in the order they were always copied.
+void Assign(_FS_FILE& file, const _FS_FILE& entry) {
+    file.creationTime = entry.creationTime;
+    file.modifiedTime = entry.modifiedTime;
+    file.accessTime = entry.accessTime;
+    file.name = entry.name;
+    file.size = entry.size;
+    file.attributes = entry.attributes;
+    file.id = entry.id;
+}
+
 // Only a 2xx answer is the multistatus; the bodies of authentication rounds and
 // redirects are passed over.
 bool FeedSuccessfulAnswer(long status, const char* data, size_t size, void* records) {
@@ -98,66 +134,87 @@ _CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth
 }
 
 AERROR Protocol::GetFileList(const char* id, IFileList* list, char** message) {
-    log_line(LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileList", OrEmpty(id));
-    try {
+    return Shielded(FAILED, message, [&] {
+        log_line(LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileList", OrEmpty(id));
         MultistatusRecords records(*this);
         _CURLRTN result = do_propfind(id, authType.load(), "1", nullptr, &records);
-        get_err_msg(result, message);
-        if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
-        if (result.http_status >= 300 || result.code != 0) {
+        Verdict verdict = conclude(Operation::List, result, message);
+        if (verdict.logged)
             log_line(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d, %d]", "GetFileList",
                      OrEmpty(id), result.code, result.http_status);
-            return FAILED;
-        }
+        if (verdict.result != SUCCESS) return verdict.result;
         Chain chain;
         if (!AnswerRecords(records, chain)) return FAILED;
-        if (list != nullptr) {
-            for (nodeinfo* entry = chain.head; entry != nullptr; entry = entry->next) {
-                // The root and the listed folder itself are not children.
-                if (entry->file.id.empty()) continue;
-                if (id != nullptr && entry->file.id == id) continue;
-                list->AddFile(&entry->file);
-            }
+        if (list == nullptr) return SUCCESS;
+        const std::string folder = ItemId(id);
+        for (nodeinfo* entry = chain.head; entry != nullptr; entry = entry->next) {
+            // Only the folder's own members: never the folder itself, nor anything a server
+            // or proxy lists beside them.
+            const std::string& member = entry->file.id;
+            size_t slash = member.rfind('/');
+            if (slash == std::string::npos || !SameId(member.substr(0, slash), folder)) continue;
+            list->AddFile(&entry->file);
         }
         return SUCCESS;
-    } catch (...) {
-        return FAILED;
+    });
+}
+
+AERROR Protocol::stat_entry(const char* id, nodeinfo* found, char** message) {
+    log_line(LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileInfo", OrEmpty(id));
+    MultistatusRecords records(*this);
+    _CURLRTN result = do_propfind(id, authType.load(), "0", nullptr, &records);
+    Verdict verdict = conclude(Operation::Stat, result, message);
+    Chain chain;
+    if (verdict.result == SUCCESS && !AnswerRecords(records, chain)) verdict = {FAILED, true};
+    if (verdict.logged)
+        log_line(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]", "GetFileInfo",
+                 OrEmpty(id), result.http_status);
+    if (verdict.result != SUCCESS) return verdict.result;
+
+    // The response for the path asked for, wherever it stands: a server or proxy that
+    // ignores Depth lists children too, and the last of them is not the item. A server on a
+    // case-insensitive disk may spell the one item it describes otherwise.
+    const std::string wanted = ItemId(id);
+    nodeinfo* match = nullptr;
+    for (nodeinfo* entry = chain.head; entry != nullptr && match == nullptr; entry = entry->next)
+        if (entry->file.id == wanted) match = entry;
+    if (match == nullptr && chain.head != nullptr && chain.head->next == nullptr &&
+        SameId(chain.head->file.id, wanted))
+        match = chain.head;
+    if (match == nullptr) {
+        log_line(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]", "GetFileInfo",
+                 OrEmpty(id), result.http_status);
+        ReplaceMessage(message, ("the server's answer does not describe " +
+                                 (wanted.empty() ? std::string("/") : wanted))
+                                    .c_str());
+        return FILE_NOT_FOUND;
     }
+    if (found != nullptr) {
+        found->file = match->file;
+        found->hasSize = match->hasSize;
+    }
+    return SUCCESS;
+}
+
+AERROR Protocol::refresh(const std::string& path, _FS_FILE* file, nodeinfo* found) {
+    // Until the server answers for it, the record names the new item (never the root).
+    file->id = ItemId(path.c_str());
+    file->name = file->id.substr(file->id.rfind('/') + 1);
+    nodeinfo entry;
+    AERROR result = stat_entry(file->id.c_str(), &entry, nullptr);
+    if (result != SUCCESS) return result;
+    Assign(*file, entry.file);
+    if (found != nullptr) *found = entry;
+    return SUCCESS;
 }
 
 AERROR Protocol::GetFileInfo(const char* id, _FS_FILE* file, char** message) {
-    log_line(LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileInfo", OrEmpty(id));
-    try {
-        MultistatusRecords records(*this);
-        _CURLRTN result = do_propfind(id, authType.load(), "0", nullptr, &records);
-        get_err_msg(result, message);
-        if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
-        if (result.http_status >= 300 || result.code != 0) {
-            log_line(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]", "GetFileInfo",
-                     OrEmpty(id), result.http_status);
-            return FAILED;
-        }
-        Chain chain;
-        if (!AnswerRecords(records, chain)) {
-            log_line(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]", "GetFileInfo",
-                     OrEmpty(id), result.http_status);
-            return FAILED;
-        }
-        if (file != nullptr) {
-            for (nodeinfo* entry = chain.head; entry != nullptr; entry = entry->next) {
-                file->creationTime = entry->file.creationTime;
-                file->modifiedTime = entry->file.modifiedTime;
-                file->accessTime = entry->file.accessTime;
-                file->name = entry->file.name;
-                file->size = entry->file.size;
-                file->attributes = entry->file.attributes;
-                file->id = entry->file.id;
-            }
-        }
-        return SUCCESS;
-    } catch (...) {
-        return FAILED;
-    }
+    return Shielded(FAILED, message, [&] {
+        nodeinfo entry;
+        AERROR result = stat_entry(id, &entry, message);
+        if (result == SUCCESS && file != nullptr) Assign(*file, entry.file);
+        return result;
+    });
 }
 
 AERROR Protocol::GetChanges(IFileChanges*, char**) {

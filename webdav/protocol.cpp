@@ -15,6 +15,36 @@ bool KeepsUnencoded(unsigned char c) {
            c == '_' || c == '-' || c == '.';
 }
 
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool IsEscape(const std::string& text, size_t at) {
+    return text[at] == '%' && at + 2 < text.size() && IsHexDigit(text[at + 1]) &&
+           IsHexDigit(text[at + 2]);
+}
+
+bool HoldsEscape(const std::string& path) {
+    for (size_t i = 0; i < path.size(); ++i)
+        if (IsEscape(path, i)) return true;
+    return false;
+}
+
+// URLEncode for a path that is already encoded in part: its escapes are kept, every other
+// byte is encoded as URLEncode does (a blank typed beside "%20" too).
+std::string EncodeAroundEscapes(const std::string& path) {
+    std::string encoded;
+    size_t done = 0;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && !IsEscape(path, i)) continue;
+        encoded += URLEncode(path.substr(done, i - done).c_str());
+        if (i < path.size()) encoded.append(path, i, 3);
+        done = i + 3;
+        i += 2;
+    }
+    return encoded;
+}
+
 // Copies text with its NUL when it fits strictly below *size; never touches
 // more of buffer than that.
 AERROR CopyOut(const std::string& text, char* buffer, int* size) {
@@ -61,7 +91,16 @@ Protocol::Protocol(const char* address, IProtocolManager* /*manager: not kept*/)
     size_t slash = scheme != std::string::npos ? url.find('/', scheme + 3) : url.find('/');
     if (slash != std::string::npos) {
         rootPath = url.substr(slash);
-        url = url.substr(0, slash) + URLEncode(rootPath.c_str());
+        std::string decoded;
+        if (HoldsEscape(rootPath) && HrefPath(rootPath.data(), rootPath.size(), decoded)) {
+            // Copied from an address bar, already encoded ("/My%20Files"): encoding it again
+            // would address "/My%2520Files". Its escapes stay as they are; hrefs are matched
+            // against the decoded path.
+            url = url.substr(0, slash) + EncodeAroundEscapes(rootPath);
+            rootPath = decoded;
+        } else {
+            url = url.substr(0, slash) + URLEncode(rootPath.c_str());
+        }
     }
 
     if (!rootPath.empty() && rootPath.back() == '/') rootPath.pop_back();
@@ -112,7 +151,13 @@ AERROR Protocol::GetQuota(unsigned long long* total, unsigned long long* used) {
     if (quotaCallback != nullptr) {
         long long reportedTotal = 0;
         long long remaining = 0;
-        if (quotaCallback(quotaContext, this, &reportedTotal, &remaining)) {
+        bool answered = false;
+        try {
+            answered = quotaCallback(quotaContext, this, &reportedTotal, &remaining);
+        } catch (...) {  // the host's own function: its exception is no answer
+            return FAILED;
+        }
+        if (answered) {
             quotaTotal = static_cast<unsigned long long>(reportedTotal);
             // Unsigned arithmetic: a callback may answer anything.
             quotaUsed = static_cast<unsigned long long>(reportedTotal) -

@@ -13,6 +13,7 @@
 #include "../compiled/cache.h"
 #include "../compiled/filesystem.h"
 #include "../compiled/logger.h"
+#include "results.h"
 
 // The process-wide pool of request objects shared by every Protocol.
 extern CURLQueue<CURLLogger> cq;
@@ -89,8 +90,15 @@ public:
                          MultistatusRecords* records = nullptr);
     void set_extra_opts(std::shared_ptr<CURLLogger> request, int authType);
     void get_err_msg(_CURLRTN result, char** message);
+    // The result of op from its request's answer (one table for every operation), with the
+    // host's message: made from answer unless described (it tells of an earlier answer),
+    // replaced by the outcome's fault, and never empty for a failure.
+    Verdict conclude(Operation op, const _CURLRTN& answer, char** message,
+                     const Outcome& outcome = {}, bool described = false);
     // Where the id of path begins when path lies in the connection's root.
     bool under_root(const std::string& path, size_t* idStart) const;
+    // A failing member of a 207 answer to DELETE or MOVE, as the outcome's fault.
+    Outcome member_failure(const _CURLRTN& answer);
 
     nodeinfo* parsePropfindAnswer(xmlNodePtr root);
     nodeinfo* parsePropfindResponse(xmlNodePtr response);
@@ -121,6 +129,9 @@ public:
         bool rejected = false;    // the body does not start where it should
         bool complete = false;    // transfer stopped on purpose: every asked-for byte arrived
         bool canceled = false;    // transfer stopped because the host raised state
+        int64_t rangeTotal = -1;  // file size a Content-Range gives; -1: unknown ("*") or none
+        int64_t bodyBytes = 0;    // body bytes of the answer being received
+        bool hostFailed = false;  // OnData threw
     };
     // Upload context: one per PUT.
     struct _UPLOADCTX {
@@ -128,7 +139,10 @@ public:
         std::shared_ptr<_FS_HANDLE> handle;
         ICacheIO* cache = nullptr;
         int64_t size = 0;
-        bool shortBody = false;  // the cache ended the file before size bytes
+        bool shortBody = false;              // the cache ended the file before size bytes
+        bool canceled = false;               // the host raised state
+        bool hostFailed = false;             // ReadData threw
+        CURLImpl::ProgressBinding progress;  // the host's progress function
     };
 
     // Connection state (read by tests; written only where the operations say).
@@ -159,6 +173,8 @@ public:
     bool convertNames = false;
     std::atomic<bool> useExpect{true};
     std::atomic<bool> absoluteDestination{true};
+    // Most bytes an answer kept in memory may have ("max_answer" of ex_info); 0: the default.
+    long long maxAnswer = 0;
 
 private:
     _CURLRTN _Move(const char* id, const char* target, _FS_FILE* file, char** message,
@@ -166,8 +182,15 @@ private:
     AERROR MoveItem(const char* id, const char* target, _FS_FILE* file, char** message,
                     bool collection);
     AERROR DeleteItem(const char* id, char** message, bool collection);
+    AERROR apply_option(const char* name, const char* value);  // SetOpt without its shield
+    // outcome: whether the host stopped the transfer or its cache failed.
     _CURLRTN _Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICacheIO* cache,
-                     _FS_FILE* file, char** message);
+                     _FS_FILE* file, char** message, Outcome& outcome);
+    // The record of id from a Depth 0 PROPFIND: the response whose href is id.
+    AERROR stat_entry(const char* id, nodeinfo* found, char** message);
+    // After a change: the record becomes that of path, refreshed from the server when it
+    // answers for it; the stat's result.
+    AERROR refresh(const std::string& path, _FS_FILE* file, nodeinfo* found = nullptr);
 };
 
 size_t write_callback_cache_func(void* data, size_t size, size_t nmemb, void* context);
@@ -181,3 +204,8 @@ size_t header_callback_range_func(char* data, size_t size, size_t nmemb, void* c
 // also while no data is arriving.
 int xferinfo_callback_read_func(void* context, curl_off_t dltotal, curl_off_t dlnow,
                                 curl_off_t ultotal, curl_off_t ulnow);
+// Progress callback of an upload (context: _UPLOADCTX): reports to the host's progress
+// function and stops the transfer once the host raises state, also while the server reads
+// nothing.
+int xferinfo_callback_upload_func(void* context, curl_off_t dltotal, curl_off_t dlnow,
+                                  curl_off_t ultotal, curl_off_t ulnow);

@@ -17,6 +17,8 @@ namespace {
 const LOGLEVEL kTrace = LOG_TRACE | LOG_PROTOCOL;
 const LOGLEVEL kError = LOG_ERROR | LOG_PROTOCOL;
 constexpr int32_t kBlock = 65536;
+// Requests one read may make when answers stop short of the range while the file goes on.
+constexpr int kMaxRounds = 64;
 
 bool Stopped(const Protocol::_RAWRITECTX* ctx) {
     return ctx->handle && ctx->handle->state.load(std::memory_order_relaxed) >= FS_HANDLE_STOP;
@@ -36,27 +38,45 @@ const char* HeaderValue(const char* line, size_t length, const char* name) {
     return value;
 }
 
-// First byte of "bytes <first>-<last>/<total>"; -2 when the text is not of that form.
-int64_t RangeStart(const char* value, const char* end) {
+// Reads a decimal number at p; false when there is none or it does not fit.
+bool Number(const char*& p, const char* end, int64_t& value) {
+    if (p == end || !isdigit(static_cast<unsigned char>(*p))) return false;
+    value = 0;
+    for (; p < end && isdigit(static_cast<unsigned char>(*p)); ++p) {
+        if (value > (INT64_MAX - 9) / 10) return false;
+        value = value * 10 + (*p - '0');
+    }
+    return true;
+}
+
+// "bytes <first>-<last>/<total>": the first byte (-2 when the text is not of that form) and
+// the total (-1 when it is "*" or missing).
+void ReadContentRange(const char* value, const char* end, Protocol::_RAWRITECTX* ctx) {
+    ctx->rangeStart = -2;
+    ctx->rangeTotal = -1;
     const char* unit = "bytes";
     size_t unitLength = strlen(unit);
     if (static_cast<size_t>(end - value) <= unitLength || strncasecmp(value, unit, unitLength))
-        return -2;
+        return;
     const char* p = value + unitLength;
     while (p < end && *p == ' ') ++p;
-    if (p == end || !isdigit(static_cast<unsigned char>(*p))) return -2;
     int64_t first = 0;
-    for (; p < end && isdigit(static_cast<unsigned char>(*p)); ++p) {
-        if (first > (INT64_MAX - 9) / 10) return -2;
-        first = first * 10 + (*p - '0');
-    }
-    return (p < end && *p == '-') ? first : -2;
+    if (!Number(p, end, first) || p == end || *p != '-') return;
+    ctx->rangeStart = first;
+    const char* slash = static_cast<const char*>(memchr(p, '/', end - p));
+    int64_t total = 0;
+    if (slash != nullptr && Number(++slash, end, total)) ctx->rangeTotal = total;
+}
+
+// The file offset of the next byte the read still needs.
+int64_t Next(const Protocol::_RAWRITECTX* ctx) {
+    return ctx->offset + ctx->fill;
 }
 
 // Decides, before the first body byte is taken, whether the body is file data and at
 // which file offset it begins. Only a 2xx answer carries the file; a 206 must begin at
 // or before the requested offset, a 200 carries the whole file from its first byte.
-void Judge(Protocol::_RAWRITECTX* ctx) {
+void JudgeBody(Protocol::_RAWRITECTX* ctx) {
     ctx->judged = true;
     if (ctx->status == 0) {  // no head was seen: take the body as the requested range
         ctx->deliver = true;
@@ -71,13 +91,13 @@ void Judge(Protocol::_RAWRITECTX* ctx) {
             ctx->rejected = true;
             return;
         }
-        start = ctx->rangeStart >= 0 ? ctx->rangeStart : ctx->offset;
+        start = ctx->rangeStart >= 0 ? ctx->rangeStart : Next(ctx);
     }
-    if (start > ctx->offset) {
+    if (start > Next(ctx)) {
         ctx->rejected = true;
         return;
     }
-    ctx->skip = ctx->offset - start;
+    ctx->skip = Next(ctx) - start;
     ctx->deliver = true;
 }
 
@@ -90,7 +110,7 @@ void Deliver(Protocol::_RAWRITECTX* ctx) {
 
 }  // namespace
 
-size_t header_callback_range_func(char* data, size_t size, size_t nmemb, void* context) {
+size_t header_callback_range_func(char* data, size_t size, size_t nmemb, void* context) try {
     auto* ctx = static_cast<Protocol::_RAWRITECTX*>(context);
     const size_t n = size * nmemb;
     const char* end = data + n;
@@ -102,6 +122,8 @@ size_t header_callback_range_func(char* data, size_t size, size_t nmemb, void* c
         const char* p = static_cast<const char*>(memchr(data, ' ', length));
         ctx->status = p != nullptr ? atoi(std::string(p + 1, end).c_str()) : 0;
         ctx->rangeStart = -1;
+        ctx->rangeTotal = -1;
+        ctx->bodyBytes = 0;
         ctx->encoded = false;
         ctx->multipart = false;
         ctx->judged = false;
@@ -110,7 +132,7 @@ size_t header_callback_range_func(char* data, size_t size, size_t nmemb, void* c
         return n;
     }
     if (const char* value = HeaderValue(data, length, "Content-Range")) {
-        ctx->rangeStart = RangeStart(value, end);
+        ReadContentRange(value, end, ctx);
     } else if (const char* value = HeaderValue(data, length, "Content-Encoding")) {
         std::string coding(value, end);
         ctx->encoded = !coding.empty() && strcasecmp(coding.c_str(), "identity") != 0;
@@ -118,6 +140,8 @@ size_t header_callback_range_func(char* data, size_t size, size_t nmemb, void* c
         ctx->multipart = end - value >= 10 && strncasecmp(value, "multipart/", 10) == 0;
     }
     return n;
+} catch (...) {
+    return 0;  // nothing may unwind through libcurl: the transfer ends instead
 }
 
 int xferinfo_callback_read_func(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -130,7 +154,8 @@ int xferinfo_callback_read_func(void* context, curl_off_t, curl_off_t, curl_off_
 size_t write_callback_cache_func(void* data, size_t size, size_t nmemb, void* context) {
     auto* ctx = static_cast<Protocol::_RAWRITECTX*>(context);
     const size_t n = size * nmemb;
-    if (!ctx->judged) Judge(ctx);
+    ctx->bodyBytes += static_cast<int64_t>(n);
+    if (!ctx->judged) JudgeBody(ctx);
     if (ctx->rejected) return 0;
 
     const char* src = static_cast<const char*>(data);
@@ -155,7 +180,14 @@ size_t write_callback_cache_func(void* data, size_t size, size_t nmemb, void* co
         ctx->fill += static_cast<int32_t>(chunk);
         src += chunk;
         left -= chunk;
-        if (ctx->fill == kBlock || ctx->fill == ctx->remaining) Deliver(ctx);
+        if (ctx->fill == kBlock || ctx->fill == ctx->remaining) {
+            try {
+                Deliver(ctx);
+            } catch (...) {  // the host's sink failed; nothing may unwind through libcurl
+                ctx->hostFailed = true;
+                return 0;
+            }
+        }
     }
     if (Stopped(ctx)) {
         ctx->canceled = true;
@@ -167,85 +199,118 @@ size_t write_callback_cache_func(void* data, size_t size, size_t nmemb, void* co
 AERROR Protocol::Read(const char* path, long long offset, long long length,
                       std::shared_ptr<_FS_HANDLE> handle, IFetchCallback* callback,
                       char** message) {
-    if (path == nullptr || *path == '\0') return SUCCESS;
-    if (length <= 0) return SUCCESS;
-    log_line(kTrace, "%s [%s] offset %lld, length %lld", "Read", path, offset, length);
-    if (callback == nullptr || offset < 0 || offset > INT64_MAX - length) {
-        if (message != nullptr) *message = strdup("invalid read request");
-        return INVALID_PARAMETER;
-    }
-    if (handle && handle->state.load() >= FS_HANDLE_STOP) {
-        if (message != nullptr) *message = nullptr;
-        log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, 0);
-        return READ_CANCELED;
-    }
-
-    std::shared_ptr<CURLLogger> request = cq.GetCURL();
-    AutoPutCURL<CURLLogger> guard(request, &cq);
-    // Returning the object resets its handle, header and progress callbacks included,
-    // so nothing set below outlives this read's context.
-
-    std::string range =
-        "bytes=" + std::to_string(offset) + "-" + std::to_string(offset + length - 1);
-    request->SetURL(get_fullurl(path).c_str());
-    request->AddHeader("Range", range);
-    // A compressed answer to a Range request would be a range of the compressed bytes.
-    request->AddHeader("Accept-Encoding", "identity");
-    request->SetSpeedLimit(speedLimit);
-
-    std::shared_ptr<_RAWRITECTX> ctx(new _RAWRITECTX());  // value-initialised: zero-filled
-    ctx->handle = std::move(handle);
-    ctx->offset = offset;
-    ctx->remaining = length;
-    ctx->callback = callback;
-
-    set_extra_opts(request, authType);
-    if (void* easy = request->GetCURL()) {
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_callback_range_func);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, ctx.get());
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, xferinfo_callback_read_func);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, ctx.get());
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    }
-    _CURLRTN result =
-        request->PerformGet(reinterpret_cast<void*>(write_callback_cache_func), ctx.get());
-
-    if (ctx->complete && result.code == CURLE_WRITE_ERROR) {
-        // Stopped on purpose once the range was in: a success with the answer's status.
-        _CURLRTN done;
-        done.http_status = ctx->status;
-        result = done;
-    }
-    bool undelivered = false;
-    if (result.code == 0 && Is2xx(result.http_status) && ctx->deliver && ctx->fill > 0) {
-        // The answer ended before the requested length (end of file): the partial
-        // block still belongs to the host.
-        if (Stopped(ctx.get()))
-            undelivered = true;
-        else
-            Deliver(ctx.get());
-    }
-    get_err_msg(result, message);
-
-    if (ctx->rejected) {
-        log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, ctx->status);
-        if (message != nullptr) {
-            free(*message);
-            *message = strdup("answer does not hold the requested range");
-        }
-        return FILE_READ_FAILED;
-    }
-    if (result.code == 0) {
-        if (Is2xx(result.http_status) && !undelivered) return SUCCESS;
-        if (undelivered) {  // the host stopped it before the last block could go
+    return Shielded(FILE_READ_FAILED, message, [&] {
+        if (path == nullptr || *path == '\0') return SUCCESS;
+        if (length <= 0) return SUCCESS;
+        log_line(kTrace, "%s [%s] offset %lld, length %lld", "Read", path, offset, length);
+        if (callback == nullptr || offset < 0 || offset > INT64_MAX - length)
+            return Refuse(message, "Read", path, "invalid read request");
+        if (handle && handle->state.load() >= FS_HANDLE_STOP) {
             log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, 0);
+            SetMessage(message, "canceled");
             return READ_CANCELED;
         }
-        if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
-        if (result.http_status >= 300)
-            log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, result.http_status);
-        return FILE_READ_FAILED;
-    }
-    log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, result.http_status);
-    return ctx->canceled ? READ_CANCELED : FILE_READ_FAILED;
+
+        std::shared_ptr<CURLLogger> request = cq.GetCURL();
+        AutoPutCURL<CURLLogger> guard(request, &cq);
+        // Returning the object resets its handle, header and progress callbacks included,
+        // so nothing set below outlives this read's context.
+
+        const int64_t end = offset + length;  // one past the last byte wanted
+        request->SetURL(get_fullurl(path).c_str());
+        // A compressed answer to a Range request would be a range of the compressed bytes.
+        request->AddHeader("Accept-Encoding", "identity");
+        request->SetSpeedLimit(speedLimit);
+
+        std::shared_ptr<_RAWRITECTX> ctx(new _RAWRITECTX());  // value-initialised: zero-filled
+        ctx->handle = std::move(handle);
+        ctx->offset = offset;
+        ctx->remaining = length;
+        ctx->callback = callback;
+
+        set_extra_opts(request, authType);
+        if (void* easy = request->GetCURL()) {
+            curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_callback_range_func);
+            curl_easy_setopt(easy, CURLOPT_HEADERDATA, ctx.get());
+            curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, xferinfo_callback_read_func);
+            curl_easy_setopt(easy, CURLOPT_XFERINFODATA, ctx.get());
+            curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        }
+        // One ranged GET from the next byte still needed up to (not including) upTo.
+        auto fetch = [&](int64_t upTo) {
+            request->AddHeader("Range", "bytes=" + std::to_string(Next(ctx.get())) + "-" +
+                                            std::to_string(upTo - 1));
+            _CURLRTN answer =
+                request->PerformGet(reinterpret_cast<void*>(write_callback_cache_func), ctx.get());
+            if (ctx->complete && answer.code == CURLE_WRITE_ERROR) {
+                // Stopped on purpose once the range was in: a success with the answer's status.
+                ctx->complete = false;
+                _CURLRTN done;
+                done.http_status = ctx->status;
+                answer = done;
+            }
+            return answer;
+        };
+        int64_t before = Next(ctx.get());
+        int64_t asked = end;
+        _CURLRTN result = fetch(asked);
+
+        // A 206 may stop short of the range while its Content-Range says the file goes on
+        // (servers and proxies that cap the size of an answer; chezdav sends nothing at all
+        // for a range that runs past the end): the rest is asked for, within the file, or the
+        // host would take the short answer for the end of the file and cut its copy there.
+        // Without a word of the file's size, an answer that brings nothing of the range (416,
+        // empty, or only bytes before it, as webdav-server sends past the end) finds its end.
+        Outcome outcome;
+        for (int round = 1;; ++round) {
+            if (result.code != 0 || result.http_status != 206 || ctx->rejected) break;
+            const int64_t next = Next(ctx.get()), total = ctx->rangeTotal;
+            const bool progressed = next > before;
+            if (next >= end || (total >= 0 && total <= next) || (total < 0 && !progressed)) break;
+            if (!progressed && asked <= total) {
+                outcome.fault = "the server's answer holds none of the bytes it says the file has";
+                break;
+            }
+            if (round == kMaxRounds) {
+                outcome.fault = "the server's answers stopped short of the range " +
+                                std::to_string(kMaxRounds) + " times";
+                break;
+            }
+            before = next;
+            asked = total >= 0 ? std::min(end, total) : end;
+            _CURLRTN more = fetch(asked);
+            if (more.code == 0 && more.http_status == 416) break;
+            result = more;
+        }
+
+        bool undelivered = false;
+        if (result.code == 0 && Is2xx(result.http_status) && outcome.fault.empty() &&
+            !ctx->rejected && ctx->fill > 0) {
+            // The answer ended before the requested length (end of file): the partial
+            // block still belongs to the host.
+            if (Stopped(ctx.get())) {
+                undelivered = true;
+            } else {
+                try {
+                    Deliver(ctx.get());
+                } catch (...) {
+                    ctx->hostFailed = true;
+                }
+            }
+        }
+
+        if (ctx->rejected) {
+            // Judged as the answer it was: its status, and why its bytes are not the range.
+            result = _CURLRTN();
+            result.http_status = ctx->status;
+            outcome.fault = "answer does not hold the requested range";
+        }
+        if (ctx->hostFailed) outcome.fault = "the host's data sink failed";
+        outcome.canceled = undelivered || (result.code != 0 && ctx->canceled);
+        Verdict verdict = conclude(Operation::Read, result, message, outcome);
+        if (verdict.logged)
+            log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path,
+                     undelivered ? 0 : result.http_status);
+        return verdict.result;
+    });
 }

@@ -30,7 +30,10 @@ std::string UploadPath(const char* id, const _FS_FILE* file) {
 
 size_t read_callback_cache_func(void* buffer, size_t size, size_t nmemb, void* context) {
     auto* ctx = static_cast<Protocol::_UPLOADCTX*>(context);
-    if (Stopped(ctx->handle)) return CURL_READFUNC_ABORT;
+    if (Stopped(ctx->handle)) {
+        ctx->canceled = true;
+        return CURL_READFUNC_ABORT;
+    }
     if (ctx->offset >= ctx->size) return 0;
 
     _READDATA request;
@@ -44,12 +47,20 @@ size_t read_callback_cache_func(void* buffer, size_t size, size_t nmemb, void* c
     request.totalSize = ctx->size;
     request.reserved1 = 0;
     request.reserved2 = 0;
-    if (ctx->cache != nullptr) ctx->cache->ReadData(&request);
+    try {
+        if (ctx->cache != nullptr) ctx->cache->ReadData(&request);
+    } catch (...) {  // nothing may unwind through libcurl: the transfer ends instead
+        ctx->hostFailed = true;
+        return CURL_READFUNC_ABORT;
+    }
 
     if (request.bytesRead < 0 || static_cast<uint64_t>(request.bytesRead) > request.capacity)
         return CURL_READFUNC_ABORT;  // the cache broke its contract
     ctx->offset += request.bytesRead;
-    if (Stopped(ctx->handle)) return CURL_READFUNC_ABORT;
+    if (Stopped(ctx->handle)) {
+        ctx->canceled = true;
+        return CURL_READFUNC_ABORT;
+    }
     if (request.bytesRead == 0) {
         // The server would wait for the rest of the announced body; stop now instead.
         ctx->shortBody = true;
@@ -57,6 +68,18 @@ size_t read_callback_cache_func(void* buffer, size_t size, size_t nmemb, void* c
     }
     if (ctx->handle) ctx->handle->position.store(ctx->offset);
     return static_cast<size_t>(request.bytesRead);
+}
+
+int xferinfo_callback_upload_func(void* context, curl_off_t dltotal, curl_off_t dlnow,
+                                  curl_off_t ultotal, curl_off_t ulnow) {
+    auto* ctx = static_cast<Protocol::_UPLOADCTX*>(context);
+    // libcurl asks for bytes only while the server reads them; this runs at least once a
+    // second, so a stop is seen while the server reads nothing too.
+    if (Stopped(ctx->handle)) {
+        ctx->canceled = true;
+        return 1;
+    }
+    return _CURL_PROGRESS(&ctx->progress, dltotal, dlnow, ultotal, ulnow);
 }
 
 int seek_callback_cache_func(void* context, curl_off_t offset, int origin) {
@@ -85,7 +108,7 @@ int seek_callback_cache_func(void* context, curl_off_t offset, int origin) {
 }
 
 _CURLRTN Protocol::_Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICacheIO* cache,
-                           _FS_FILE* file, char** /*message*/) {
+                           _FS_FILE* file, char** /*message*/, Outcome& outcome) {
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
     AutoPutCURL<CURLLogger> guard(request, &cq);
 
@@ -105,7 +128,15 @@ _CURLRTN Protocol::_Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, I
     context.size = file->size;
 
     set_extra_opts(request, authType);
-    if (handle) request->BindHandle(handle);
+    if (handle) {
+        context.progress.fn = handle->progressFn;
+        context.progress.context = handle->progressContext;
+        context.progress.handle = request->GetCURL();
+        CURL* easy = static_cast<CURL*>(request->GetCURL());
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, xferinfo_callback_upload_func);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &context);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    }
     // libcurl sends the body again after a redirect, an authentication round or a
     // kept-alive connection found dead; the cache is random access, so rewinding is cheap.
     request->SetSeekFunction(seek_callback_cache_func, &context);
@@ -115,38 +146,67 @@ _CURLRTN Protocol::_Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, I
         result.message = "the cache ended the file at byte " + std::to_string(context.offset) +
                          " of " + std::to_string(context.size);
     }
+    outcome.canceled = context.canceled && result.code != 0;
+    if (context.hostFailed) outcome.fault = "the host's cache failed";
     return result;
 }
 
 AERROR Protocol::Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICacheIO* cache,
                         _FS_FILE* file, char** message) {
-    if (file == nullptr) return INVALID_PARAMETER;
-    log_line(kTrace, "%s id [%s], name [%s]", "Upload", OrEmpty(id), file->name.c_str());
-    std::string upath = UploadPath(id, file);
-    if (file->size < 0 || (cache == nullptr && file->size > 0)) {
-        if (message != nullptr) *message = strdup("invalid upload request");
-        return INVALID_PARAMETER;
-    }
-    if (Stopped(handle)) {
-        if (message != nullptr) *message = nullptr;
-        log_line(kError, "%s upath: [%s] , code :[%d], exec error: [%d]", "Upload", upath.c_str(),
-                 static_cast<int>(CURLE_ABORTED_BY_CALLBACK), 0);
-        return FILE_WRITE_FAILED;
-    }
+    return Shielded(FILE_WRITE_FAILED, message, [&] {
+        if (file == nullptr) return Refuse(message, "Upload", id, "no record");
+        log_line(kTrace, "%s id [%s], name [%s]", "Upload", OrEmpty(id), file->name.c_str());
+        std::string upath = UploadPath(id, file);
+        if (!IsPlainName(file->name)) return RefuseName(message, "Upload", id, file->name);
+        if (file->size < 0 || (cache == nullptr && file->size > 0))
+            return Refuse(message, "Upload", id, "invalid upload request");
+        if (Stopped(handle)) {
+            log_line(kError, "%s upath: [%s] , code :[%d], exec error: [%d]", "Upload",
+                     upath.c_str(), static_cast<int>(CURLE_ABORTED_BY_CALLBACK), 0);
+            SetMessage(message, "canceled");
+            return UPLOAD_CANCELED;
+        }
 
-    _CURLRTN result = _Upload(id, handle, cache, file, message);
-    if (useExpect && result.http_status == 417) {
-        useExpect = false;
-        log_line(kError, "%s http 417 error, retry without Expect. upath: [%s] ", "Upload",
-                 upath.c_str());
-        result = _Upload(id, handle, cache, file, message);
-    }
-    get_err_msg(result, message);
+        // The record is refreshed from the server below; what is sent stays as asked.
+        _FS_FILE sending = *file;
+        const int64_t sent = sending.size;
+        AERROR refreshed = SUCCESS;
+        Outcome outcome;
+        _CURLRTN result;
+        for (bool resent = false;;) {
+            const bool withExpect = useExpect;
+            outcome = Outcome();
+            result = _Upload(id, handle, cache, &sending, message, outcome);
+            if (useExpect && result.http_status == 417) {
+                useExpect = false;
+                log_line(kError, "%s http 417 error, retry without Expect. upath: [%s] ", "Upload",
+                         upath.c_str());
+                outcome = Outcome();
+                result = _Upload(id, handle, cache, &sending, message, outcome);
+            }
+            if (Judge(Operation::Upload, result, outcome).result != SUCCESS) break;
 
-    if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
-    if (static_cast<uint32_t>(result.http_status) < 300 && result.code == 0)
-        return GetFileInfo(upath.c_str(), file, nullptr);
-    log_line(kError, "%s upath: [%s] , code :[%d], exec error: [%d]", "Upload", upath.c_str(),
-             result.code, result.http_status);
-    return FILE_WRITE_FAILED;
+            // Trust, then verify: a server may answer 2xx and keep less than it was sent.
+            nodeinfo stored;
+            refreshed = refresh(upath, file, &stored);
+            if (refreshed != SUCCESS || !stored.hasSize || stored.file.size == sent) break;
+            // chezdav answers 201 to a PUT that carries Expect: 100-continue without reading
+            // its body, and keeps an empty file; without Expect it keeps the whole body.
+            if (withExpect && !resent && stored.file.size == 0) {
+                useExpect = false;
+                resent = true;
+                log_line(kError, "%s the server kept 0 bytes, retry without Expect. upath: [%s] ",
+                         "Upload", upath.c_str());
+                continue;
+            }
+            outcome.fault = "the server kept " + std::to_string(stored.file.size) + " of " +
+                            std::to_string(sent) + " bytes";
+            break;
+        }
+        Verdict verdict = conclude(Operation::Upload, result, message, outcome);
+        if (verdict.logged)
+            log_line(kError, "%s upath: [%s] , code :[%d], exec error: [%d]", "Upload",
+                     upath.c_str(), result.code, result.http_status);
+        return verdict.result != SUCCESS ? verdict.result : refreshed;
+    });
 }

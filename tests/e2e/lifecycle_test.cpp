@@ -21,6 +21,9 @@ struct Row {
     const char* auth;
     bool tls;
     const char* speedLimit;  // the "speedlimit" option: the limiter pauses, no byte may be lost
+    // chezdav takes any Digest password and answers a stat of a name holding "%" or "&" with
+    // an empty href: its row leaves both out.
+    bool strict = true;
 };
 
 const Row rows[] = {
@@ -31,7 +34,7 @@ const Row rows[] = {
     {"rclone", "basic", false, ""},          {"rclone", "basic", true, ""},
     {"sabredav", "basic", false, ""},        {"sabredav", "digest", false, ""},
     {"webdav-server", "basic", false, ""},   {"webdav-server", "digest", false, ""},
-    {"webdav-server", "digest", true, ""},
+    {"webdav-server", "digest", true, ""},   {"chezdav", "digest", false, "", false},
 };
 
 void PrintTo(const Row& row, std::ostream* out) {
@@ -50,6 +53,10 @@ std::string Pattern(size_t size, unsigned seed) {
     for (uint32_t i = 0, x = seed * 2654435761u + 1; i < size; ++i)
         data[i] = static_cast<char>((x = x * 1103515245u + 12345u) >> 16);
     return data;
+}
+
+bool IsOdd(char c) {
+    return c == '%' || c == '&';
 }
 
 // Seconds since the epoch of the RFC 3339 text the plug-in writes, -1 for any other text.
@@ -134,10 +141,16 @@ TEST_P(Lifecycle, OneFolderFromConnectionToNothingLeft) {
     ASSERT_EQ(p->TestConnect(nullptr), SUCCESS);
     EXPECT_TRUE(log.Has(1025, digest ? "WebDAV auth type : [2]" : "WebDAV auth type : [1]"));
     // Other credentials, or none, meet the same pooled requests and must not inherit ours.
-    EXPECT_EQ(Open(server->user().c_str(), "wrong")->TestConnect(nullptr), ACCESS_DENIED);
+    auto name = [](std::string text) {  // as the row's server can name it
+        if (!GetParam().strict) std::replace_if(text.begin(), text.end(), IsOdd, '_');
+        return text;
+    };
+    const std::string odd = name("a%b+c&d.bin"), moved_to = name("/moved ü & sub");
+    EXPECT_TRUE(!GetParam().strict ||
+                Open(server->user().c_str(), "wrong")->TestConnect(nullptr) == ACCESS_DENIED);
     EXPECT_EQ(Open("", "")->TestConnect(nullptr), ACCESS_DENIED);
 
-    const std::string top = "/Docs #1 & Grüße", sub = top + "/sub +x%y";
+    const std::string top = name("/Docs #1 & Grüße"), sub = top + name("/sub +x%y");
     for (const std::string& folder : {top, sub}) {
         _FS_FILE made;
         made.name = folder.substr(folder.rfind('/') + 1);
@@ -150,7 +163,7 @@ TEST_P(Lifecycle, OneFolderFromConnectionToNothingLeft) {
     const std::pair<std::string, std::string> files[] = {
         {"empty file.txt", ""},
         {"one #1.txt", Pattern(1, 1)},
-        {"a%b+c&d.bin", Pattern(65537, 2)},
+        {odd, Pattern(65537, 2)},
         {"Grüße ñ 日本.dat", Pattern(3 << 20 | 7, 3)},
     };
     std::set<std::string> names = {sub.substr(top.size() + 1)};
@@ -190,7 +203,7 @@ TEST_P(Lifecycle, OneFolderFromConnectionToNothingLeft) {
     // Rename in place, move into the subfolder, move another file over it, move the folder.
     _FS_FILE moved;
     moved.name = "renamed ü #2.bin";
-    ASSERT_EQ(p->Rename((top + "/a%b+c&d.bin").c_str(), top.c_str(), &moved, nullptr), SUCCESS);
+    ASSERT_EQ(p->Rename((top + "/" + odd).c_str(), top.c_str(), &moved, nullptr), SUCCESS);
     ExpectItem(moved, top + "/renamed ü #2.bin");
     ASSERT_EQ(p->Move(moved.id.c_str(), sub.c_str(), &moved, nullptr), SUCCESS);
     ExpectItem(moved, sub + "/renamed ü #2.bin");
@@ -198,11 +211,11 @@ TEST_P(Lifecycle, OneFolderFromConnectionToNothingLeft) {
     ExpectItem(moved, sub + "/renamed ü #2.bin");
     EXPECT_TRUE(Disk(moved.id) == files[1].second) << "the file moved over was not replaced";
     _FS_FILE folder;
-    folder.name = "moved ü & sub";
+    folder.name = moved_to.substr(1);
     ASSERT_EQ(p->MoveDir(sub.c_str(), "", &folder, nullptr), SUCCESS);
-    ExpectItem(folder, "/moved ü & sub");
-    EXPECT_TRUE(Disk("/moved ü & sub/renamed ü #2.bin") == files[1].second);
-    for (const std::string& gone : {top + "/a%b+c&d.bin", top + "/one #1.txt", sub})
+    ExpectItem(folder, moved_to);
+    EXPECT_TRUE(Disk(moved_to + "/renamed ü #2.bin") == files[1].second);
+    for (const std::string& gone : {top + "/" + odd, top + "/one #1.txt", sub})
         EXPECT_FALSE(std::filesystem::exists(server->root() + gone)) << gone;
 
     // Missing paths fail, with the server's word, and deliver nothing.
@@ -224,7 +237,7 @@ TEST_P(Lifecycle, OneFolderFromConnectionToNothingLeft) {
     EXPECT_TRUE(none.files.empty() && nothing.data().empty());
 
     EXPECT_EQ(p->Delete((top + "/empty file.txt").c_str(), nullptr), SUCCESS);
-    EXPECT_EQ(p->DeleteDirectory("/moved ü & sub", nullptr), SUCCESS);
+    EXPECT_EQ(p->DeleteDirectory(moved_to.c_str(), nullptr), SUCCESS);
     EXPECT_EQ(p->DeleteDirectory(top.c_str(), nullptr), SUCCESS);  // with a file still inside
     ListSink end;
     EXPECT_EQ(p->GetFileList("", &end, nullptr), SUCCESS);

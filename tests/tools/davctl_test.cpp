@@ -186,17 +186,17 @@ TEST_F(Davctl, DownloadsWriteThroughDevicesFifosAndLinks) {
 
 // Server answers davctl must judge before acting, and a stop while the server sends nothing.
 TEST_F(Davctl, JudgesScriptedAnswersAndStopsAtOnce) {
-    // A stat answer also about another item, whose record the plug-in hands back: no decision.
+    // A stat answer only about another item: no decision on it.
     for (std::string command : {"rm", "mv"}) {
         ScriptedServer server;
         server.Respond(207, Multistatus({{"/", -1}}));
-        server.Respond(207, Multistatus({{"/docs/", -1}, {"/docs/a.txt", 5}}));
+        server.Respond(207, Multistatus({{"/docs/a.txt", 5}}));
         std::vector<std::string> args = {server.url(), command, "/docs", "/old"};
         if (command == "rm") args.pop_back();
         Result run = Bare(args);
         EXPECT_EQ(run.err, "davctl: " + std::string(command == "rm" ? "delete" : "move") +
-                               " /docs: FAILED: the server's answer described /docs/a.txt "
-                               "instead, so nothing is known for sure\n");
+                               " /docs: FILE_NOT_FOUND: the server's answer does not describe "
+                               "/docs\n");
         EXPECT_EQ(server.Requests().size(), 2u);  // no DELETE, no MOVE
     }
     // The listed size is a hint: a listing without getcontentlength still downloads the file.
