@@ -57,7 +57,8 @@ _CURLRTN Perform(CURLLogger& r, const std::string& url, How how, int flags, Seen
     r.SetURL(url.c_str());
     const char* methods[] = {"DELETE", "", "PUT", "PUT", "PUT"};  // by how
     r.SetRequest(flags & Listing ? "PROPFIND" : flags & Query ? "" : methods[how]);
-    if (flags & Listing) r.AddHeader("Depth", "1"), r.SetBodyTap(&Tap, &s);
+    if (flags & Listing) r.AddHeader("Depth", "0"), r.AddHeader("depth", "1");
+    if (flags & Listing) r.AddHeader("Depth", "1"), r.SetBodyTap(&Tap, &s);  // replaces "Depth"
     if (flags & (Query | Listing)) r.AddQuery("q", std::string("a b"));
     if (flags & Limited) r.AddHeader("Range", "bytes=0-"), r.SetSpeedLimit(1 << 20);
     if (flags & Slow) r.SetSpeedLimit(64 << 20), r.SetLowSpeedTimeout(1);
@@ -97,7 +98,7 @@ TEST(CURLImplWire, EachShapeGivesItsWireRecordAndLogFreshOrPooled) {
     const std::string list = "PROPFIND /f?q=a%20b body ", put = "PUT /f body ";
     // Script, how, flags; then the code, the wire and the statuses of the header blocks.
     std::tuple<std::vector<ScriptedResponse>, How, int, CURLcode, std::string, std::string> rows[] =
-        {{{no, listed}, Post, Creds | Listing, CURLE_OK, list + "7|" + list + "8|", "401 207 "},
+        {{{no, listed}, Post, Creds | Listing, CURLE_OK, list + "8|" + list + "9|", "401 207 "},
          {{ok}, Get, 0, CURLE_OK, "DELETE /f  4|", ""},
          {{big}, ToCallback, Limited, CURLE_OK, "GET /f  5|", ""},
          {{big}, ToCallback, 0, CURLE_OK, "GET /f  4|", ""},
