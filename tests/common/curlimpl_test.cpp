@@ -101,7 +101,6 @@ TEST(CURLImplWire, EachShapeGivesItsWireRecordAndLogFreshOrPooled) {
         {{{no, listed}, Post, Creds | Listing, CURLE_OK, list + "8|" + list + "9|", "401 207 "},
          {{ok}, Get, 0, CURLE_OK, "DELETE /f  4|", ""},
          {{big}, ToCallback, Limited, CURLE_OK, "GET /f  5|", ""},
-         {{big}, ToCallback, 0, CURLE_OK, "GET /f  4|", ""},
          {{no, ok}, Sized, Creds | Upload, CURLE_OK, put + "5|" + put + "6|", "401 200 "},
          {{no}, Sized, Creds | ClearFirst, CURLE_SEND_FAIL_REWIND, put + "6|", ""},
          {{stall}, Get, Slow, CURLE_OPERATION_TIMEDOUT, "DELETE /f  4|", ""},
@@ -188,4 +187,15 @@ TEST(CURLImplWire, SuccessivePerformsDoNotInheritEachOthersBodyNorCallbacksLeave
     CURLImpl::ProgressBinding unbound;
     unbound.handle = reinterpret_cast<void*>(0x1);  // must not be queried
     EXPECT_EQ(_CURL_PROGRESS(&unbound, 0, 0, 10, 5) + _CURL_PROGRESS(nullptr, 0, 0, 10, 5), 0);
+}
+
+TEST(CURLImplResult, AnswersThatDoNotFitTheRecordFail) {
+    const long long max = INT32_MAX,
+                    rows[] = {10, 50, max + 9, 9, max + 9, 8, max * 2 + 2, max + 1};
+    std::string kept;  // for bytes collected with header bytes among them: the sizes kept
+    for (size_t i = 0; i < std::size(rows); i += 2) {
+        int32_t h = -1, b = -1, code = fit_response_sizes(rows[i], rows[i + 1], h, b);
+        kept += std::to_string(code) + ":" + std::to_string(h) + "/" + std::to_string(b) + " ";
+    }
+    EXPECT_EQ(kept, "0:10/0 0:9/2147483647 63:0/0 63:0/0 ");
 }

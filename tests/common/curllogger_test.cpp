@@ -10,18 +10,16 @@
 TEST(CURLLogger, SecretsNeverReachTheLogNorDoesTraceWithoutALogger) {
     RecordingLogger rec;
     logger.store(&rec);
-    for (std::string block : {"GET / HTTP/1.1\r\nAuthorization: Basic "
-                              "dXNlcjpzM2NyM3Q=\r\nproxy-authorization: Basic Zm9vOmJhcg==\r\n"
-                              "AUTHORIZATION:Bearer t0k3n\r\nX-Authorization-Hint: "
-                              "visible\r\nCookie: id=c00kie\r\n\r\n",
-                              "PASS hunter2\r\n"})
+    for (std::string block :
+         {"Authorization: Basic dXNlcjpzM2NyM3Q=\r\nproxy-authorization: Basic Zm9v\r\n"
+          "AUTHORIZATION:Bearer t0k3n\r\nX-Authorization-Hint: a\r\nCookie: id=c00kie\r\n",
+          "PASS hunter2\r\n"})
         CURLDebug(nullptr, CURLINFO_HEADER_OUT, &block[0], block.size(), nullptr);
     logger.store(nullptr);  // libcurl's trace may still be on: it then writes nowhere
-    std::string text = "Connected\n";
-    EXPECT_EQ(CURLDebug(nullptr, CURLINFO_TEXT, &text[0], text.size(), nullptr), 0);
+    EXPECT_EQ(CURLDebug(nullptr, CURLINFO_TEXT, const_cast<char*>("Connected\n"), 10, nullptr), 0);
     ASSERT_EQ(rec.Lines().size(), 1u);
     std::string all = rec.Lines()[0].text;
-    EXPECT_NE(all.find("X-Authorization-Hint: visible"), std::string::npos) << all;
-    for (const char* secret : {"dXNlcjpzM2NyM3Q=", "Zm9vOmJhcg==", "t0k3n", "c00kie"})
+    EXPECT_NE(all.find("X-Authorization-Hint: a"), std::string::npos) << all;
+    for (const char* secret : {"dXNlcjpzM2NyM3Q=", "Zm9v", "t0k3n", "c00kie"})
         EXPECT_EQ(all.find(secret), std::string::npos) << secret;
 }
