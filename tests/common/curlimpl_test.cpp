@@ -104,8 +104,7 @@ TEST(CURLImplWire, EachShapeGivesItsWireRecordAndLogFreshOrPooled) {
          {{no, ok}, Sized, Creds | Upload, CURLE_OK, put + "5|" + put + "6|", "401 200 "},
          {{no}, Sized, Creds | ClearFirst, CURLE_SEND_FAIL_REWIND, put + "6|", ""},
          {{stall}, Get, Slow, CURLE_OPERATION_TIMEDOUT, "DELETE /%66  4|", ""},
-         {{}, Get, NoCurl, CURLE_FAILED_INIT, "", ""},
-         {{}, Post, NoCurl, CURLE_FAILED_INIT, "", ""}};
+         {{}, Get, NoCurl, CURLE_FAILED_INIT, "", ""}};
     ScriptedServer shared;
     RecordingLogger rec;
     logger.store(&rec);

@@ -30,7 +30,11 @@ TEST(Json, PathsNameMembersByKeyAndValuesConvertOnlyFromTheirOwnType) {
     JsonObject user = Json(R"({"u":"bob"})").GetObject("u");
     EXPECT_EQ(static_cast<std::string>(user), "bob") << "a found value outlives its document";
     EXPECT_EQ(static_cast<int>(Json("{\"k\":1}xx", 7).GetObject("k")), 1);
-    EXPECT_FALSE(static_cast<bool>(Json("{abc}", 4, 0)));  // only the first four bytes count
-    for (const char* text : {"{abc}", "", "{} trailing"})
+    for (const char* text : {"{abc}", "", "{} trailing"})  // of "{abc}" only four bytes count
         EXPECT_THROW(Json(text, text[0] ? 4 : 0), AERROR);
+    Json made;  // handles are shared, not copied, and an array takes one in front
+    JsonObject c, l{std::shared_ptr<json_t>{}};
+    EXPECT_TRUE(made.Insert("c", c) && l.InsertArrayItem(std::string("a")) && l.InsertArrayItem(c));
+    EXPECT_TRUE(c.Insert("n", 1) && made.Insert("l", l));
+    EXPECT_EQ(made.ToText(), R"({"c":{"n":1},"l":[{"n":1},"a"]})");
 }
