@@ -32,8 +32,8 @@ size_t Collect(char* data, size_t size, size_t count, void* seen) {
     s->largest = std::max(s->largest, size * count);
     return s->received.append(data, size * count), size * count;
 }
-void Tap(long, const char* data, size_t size, void* seen) {
-    static_cast<Seen*>(seen)->tapped.append(data, size);
+bool Tap(long, const char* data, size_t size, void* seen) {
+    return static_cast<Seen*>(seen)->tapped.append(data, size), true;
 }
 void Progress(long total, long sent, void* seen, double) {
     std::string& last = static_cast<Seen*>(seen)->progress;
