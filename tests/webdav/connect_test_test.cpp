@@ -14,16 +14,17 @@ TEST_F(ConnectTest, VerdictsAndTheLearntScheme) {
     // whether the scheme was logged, and each request's Depth and the scheme it answered with
     using Row = std::tuple<std::vector<int>, std::string, std::string>;
     // clang-format off
+    const std::string once = " PROPFIND /dav 1;", again = once + " PROPFIND /dav 1 ";
     const Row rows[] = {
-        {{401, 207}, "Basic", "0 1 207 Multi-Status logged; PROPFIND /dav 1; PROPFIND /dav 1 Basic"},
-        {{401, 207}, "Digest", "0 2 207 Multi-Status logged; PROPFIND /dav 1; PROPFIND /dav 1 Digest"},
-        {{401, 207}, "Basic Digest", "0 FFFFFFEF 207 Multi-Status logged; PROPFIND /dav 1; PROPFIND /dav 1 Digest"},
-        {{207}, "", "0 FFFFFFEF 207 Multi-Status logged; PROPFIND /dav 1"},
-        {{401, 401}, "Basic", "23 FFFFFFEF 401 Unauthorized; PROPFIND /dav 1; PROPFIND /dav 1 Basic"},
-        {{403}, "", "23 FFFFFFEF 403 Forbidden; PROPFIND /dav 1"},
-        {{404}, "", "19 FFFFFFEF 404 Not Found; PROPFIND /dav 1"},
-        {{500}, "", "1 FFFFFFEF 500 Internal Server Error; PROPFIND /dav 1"},
-        {{}, "", "1 FFFFFFEF Failed"},
+        {{401, 207}, "Basic", "0 1 207 Multi-Status logged;" + again + "Basic;"},
+        {{401, 207}, "Digest", "0 2 207 Multi-Status logged;" + again + "Digest;"},
+        {{401, 207}, "Basic Digest", "0 FFFFFFEF 207 Multi-Status logged;" + again + "Digest;"},
+        {{207}, "", "0 FFFFFFEF 207 Multi-Status logged;" + once},
+        {{401, 401}, "Basic", "23 FFFFFFEF 401 Unauthorized;" + again + "Basic;"},
+        {{403}, "", "23 FFFFFFEF 403 Forbidden;" + once},
+        {{404}, "", "19 FFFFFFEF 404 Not Found;" + once},
+        {{500}, "", "1 FFFFFFEF 500 Internal Server Error;" + once},
+        {{}, "", "1 FFFFFFEF Failed;"},
     };
     // clang-format on
     for (auto& [statuses, schemes, expected] : rows) {
@@ -48,12 +49,12 @@ TEST_F(ConnectTest, VerdictsAndTheLearntScheme) {
             std::to_string(verdict) + " " + scheme + " " + text.substr(0, text.find(" to "));
         if (log.Has(kTraceProtocol, std::string("TestConnect WebDAV auth type : [") + scheme + "]"))
             outcome += " logged";
+        outcome += ";";
         auto sent = server.Requests();
         for (size_t i = before; i < sent.size(); ++i) {
             std::string answered = sent[i].Header("Authorization");
-            outcome += "; " + sent[i].method + " " + sent[i].target + " " +
-                       sent[i].Header("Depth") +
-                       (answered.empty() ? "" : " " + answered.substr(0, answered.find(' ')));
+            outcome += " " + sent[i].method + " " + sent[i].target + " " + sent[i].Header("Depth") +
+                       (answered.empty() ? "" : " " + answered.substr(0, answered.find(' '))) + ";";
         }
         EXPECT_EQ(outcome, expected);
     }

@@ -56,17 +56,17 @@ TEST(ErrMsg, StatusToResultMatrix) {
         {"Move", "_Move id [/d] target [/e], filename [n]", "Move", FAILED, true},
         {"Rename", "Rename id [/d], target [/e], filename [n]", "Move", FAILED, true},
         {"MoveDir", "MoveDir id [/d], target [/e] file->filename[n]", "Move", FAILED, true},
-        {"CreateDirectory", "CreateDirectory id: [/d]", "CreateDirectory", FOLDER_CREATION_FAILED, true},
+        {"CreateDirectory", "CreateDirectory id: [/d]", "CreateDirectory", FOLDER_CREATION_FAILED,
+         true},
         {"Delete", "Delete id: [/d]", "Delete", FAILED, true},
         {"DeleteDirectory", "DeleteDirectory id: [/d]", "Delete", FAILED, true},
         {"Read", "Read [/d] offset 0, length 10", "Read", FILE_READ_FAILED, true},
         {"Upload", "Upload id [/d], name [n]", "Upload", FILE_WRITE_FAILED, false}};
-    // clang-format on
-    // clang-format off
     const std::pair<int, std::string> answers[] = {  // 0: nothing listens
-        {0, ""}, {200, "OK"}, {301, "Moved Permanently"}, {400, "Bad Request"}, {401, "Unauthorized"},
-        {403, "Forbidden"}, {404, "Not Found"}, {416, "Range Not Satisfiable"},
-        {417, "Expectation Failed"}, {500, "Internal Server Error"}};
+        {0, ""}, {200, "OK"}, {300, "Multiple Choices"}, {400, "Bad Request"},
+        {401, "Unauthorized"}, {403, "Forbidden"}, {404, "Not Found"},
+        {416, "Range Not Satisfiable"}, {417, "Expectation Failed"},
+        {500, "Internal Server Error"}};
     // clang-format on
     for (auto& [status, phrase] : answers) {
         for (auto& [op, entry, error, failed, bare] : ops) {
@@ -74,11 +74,13 @@ TEST(ErrMsg, StatusToResultMatrix) {
             ScriptedServer server;
             RecordingLogger log;
             logger.store(&log);
-            // Enough for an authentication round, a retry or the stat after a change;
-            // a 301 without a Location leads nowhere.
-            for (int i = 0; i < 3; ++i)
-                server.Respond(status, status == 200 ? Multistatus({{"/dav/d", 4}}) : "<html>",
-                               {{"WWW-Authenticate", "Basic realm=\"r\""}});
+            // Enough for an authentication round, a retry or the stat after a change. Every
+            // answer reads as a listing, so only the status can make it fail; a 300 without a
+            // Location leads nowhere.
+            ScriptedResponse answer = Answer(status, Multistatus({{"/dav/d", 4}}),
+                                             {{"WWW-Authenticate", "Basic realm=\"r\""}});
+            answer.reason = phrase;
+            for (int i = 0; i < 3; ++i) server.Enqueue(answer);
             Protocol protocol(((status ? server.url() : ClosedLoopbackUrl()) + "/dav").c_str(),
                               nullptr);
             char* message = nullptr;

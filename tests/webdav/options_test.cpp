@@ -22,20 +22,21 @@ TEST(Options, NamedOptionsAndExInfoPathsAndBits) {
     // applied in turn to one object: the name, the value, and fields it then holds
     // clang-format off
     const std::tuple<const char*, const char*, const char*> rows[] = {
-        {"GZIP", "TRUE", "gzip=1"}, {"gzip", "1", "gzip=0"}, {"Ssl", "tRuE", "ssl=1"}, {"ssl", "yes", "ssl=0"},
-        {"USER", "bob", "bob:"}, {"Password", "pw", "bob:pw"}, {"user_agent", "A/1", "ua=A/1"},
-        {"speedlimit", "102400", "speed=102400"}, {"SpeedLimit", "abc", "speed=0"},
-        {"proxy_host", "p", "proxy=:0/0"},  // not an option name
-        {"ex_info", R"({"data":{"user":"u","pwd":"p","user_agent":"ua","proxy_host":"h","proxy_type":3,)"
-                    R"("proxy_user":"pu","proxy_pwd":"pp","proxy_port":3128}})", "u:p ua=ua proxy=h:3128/3 pu:pp"},
+        {"GZIP", "TRUE", "gzip=1"}, {"gzip", "1", "gzip=0"}, {"Ssl", "tRuE", "ssl=1"},
+        {"ssl", "yes", "ssl=0"}, {"USER", "bob", "bob:"}, {"Password", "pw", "bob:pw"},
+        {"user_agent", "A/1", "ua=A/1"}, {"speedlimit", "102400", "speed=102400"},
+        {"SpeedLimit", "abc", "speed=0"}, {"proxy_host", "p", "proxy=:0/0"},  // not a name
+        {"ex_info", R"({"data":{"user":"u","pwd":"p","user_agent":"ua","proxy_host":"h",)"
+                    R"("proxy_type":3,"proxy_user":"pu","proxy_pwd":"pp","proxy_port":3128}})",
+         "u:p ua=ua proxy=h:3128/3 pu:pp"},
         {"EX_INFO", R"({"data":{"user":"v"}})", "v:p ua=ua proxy=h:3128/3 pu:pp"},
-        {"ex_info", R"({"data":{"proxy_port":"8080","proxy_type":2.0}})", "proxy=h:0/0"},  // not integers
+        {"ex_info", R"({"data":{"proxy_port":"1","proxy_type":2.0}})", "proxy=h:0/0"},  // no ints
         {"ex_info", R"({"data":{"option":96}})", "128 mark=1 names=0"},
         {"ex_info", R"({"data":{"option":64}})", "128 mark=0 names=0"},
         {"ex_info", R"({"data":{"option":2048}})", "128 mark=0 names=1"},
         {"ex_info", R"({"data":{"option":224}})", "800 mark=1 names=1"},
         {"ex_info", R"({"data":{"option":0}})", "800 mark=0 names=1"},
-        {"ex_info", "", "threw 6001 stored"}, {"ex_info", R"({"data":)", "threw 6001 stored"}};  // not JSON
+        {"ex_info", "", "threw 6001 stored"}, {"ex_info", R"({"data":)", "threw 6001 stored"}};
     // clang-format on
     Protocol p("http://127.0.0.1/dav", nullptr);
     for (auto& [name, value, fields] : rows) {
@@ -66,10 +67,12 @@ TEST(Options, WhatEachConnectionSendsOnOnePooledHandle) {
     const Row rows[] = {
         {R"("user_agent":"A/1","user":"alice","pwd":"secret")", 1, 'o',
          " PROPFIND /dav User-Agent=A/1 Authorization=Basic YWxpY2U6c2VjcmV0;"},
-        {host + R"("proxy_port":%P,"proxy_type":4,"proxy_user":"pu","proxy_pwd":"pp","user":"bob","pwd":"pw")", 1,
-         'p', " PROPFIND http://%o/dav User-Agent=Tessaryn(gzip) Authorization=Basic Ym9iOnB3 Proxy-Authorization=Basic cHU6cHA=;"},
-        {R"("user_agent":"J","proxy_port":%P,"proxy_type":4,"proxy_user":"pu")", any, 'o',  // no host: no proxy
-         " PROPFIND /dav User-Agent=J;"},
+        {host + R"("proxy_port":%P,"proxy_type":4,"proxy_user":"pu","proxy_pwd":"pp",)"
+                R"("user":"bob","pwd":"pw")", 1, 'p',
+         " PROPFIND http://%o/dav User-Agent=Tessaryn(gzip) Authorization=Basic Ym9iOnB3"
+         " Proxy-Authorization=Basic cHU6cHA=;"},
+        {R"("user_agent":"J","proxy_port":%P,"proxy_type":4,"proxy_user":"pu")", any, 'o',
+         " PROPFIND /dav User-Agent=J;"},  // no host, no proxy
         {host + R"("proxy_port":%P,"proxy_type":3,"proxy_user":"cu","proxy_pwd":"cp")", any, 'p',
          " CONNECT %o User-Agent=Tessaryn(gzip) Proxy-Authorization=Basic Y3U6Y3A=;"},
         {host + R"("proxy_port":%S,"proxy_type":2)", any, 's', "\x05"},

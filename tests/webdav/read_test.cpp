@@ -43,16 +43,17 @@ TEST_F(ReadTest, AnswerShapes) {
         std::tuple<std::vector<ScriptedResponse>, long long, long long, char, AERROR, std::string>;
     // clang-format off
     const Row rows[] = {
-        {{Bytes(0, 99999, 7000)}, 0, 100000, 0, SUCCESS, "0+65536 65536+34464 "},  // in small pieces
+        {{Bytes(0, 99999, 7000)}, 0, 100000, 0, SUCCESS, "0+65536 65536+34464 "},  // small pieces
         {{Bytes(0, 65535, 1000)}, 0, 65536, 0, SUCCESS, "0+65536 "},
-        {{Bytes(350000, 399999)}, 350000, 100000, 0, SUCCESS, "350000+50000 "},  // the end of the file
+        {{Bytes(350000, 399999)}, 350000, 100000, 0, SUCCESS, "350000+50000 "},  // the file ends
         {{Bytes(0, 119999, 30000)}, 0, 100000, 0, SUCCESS, "0+65536 65536+34464 "},  // overlong
         {{whole}, 0, 65536, 0, SUCCESS, "0+65536 "},  // a Range ignored: skipped to the offset
         {{whole}, 70000, 100000, 0, SUCCESS, "70000+65536 135536+34464 "},
         {{Bytes(0, 2999)}, 1000, 2000, 0, SUCCESS, "1000+2000 "},
-        {{Bytes(300, 399, 0, 206, {{"Content-Type", "text/plain"}})}, 300, 100, 0, SUCCESS, "300+100 "},
+        {{Bytes(300, 399, 0, 206, {{"Content-Type", "text/plain"}})}, 300, 100, 0, SUCCESS,
+         "300+100 "},  // no Content-Range
         {{before}, 100, 10, 0, SUCCESS, ""},  // a server's answer to a range past the end
-        {{moved, Bytes(10, 109)}, 10, 100, 0, SUCCESS, "10+100 "},  // the redirect's page is no data
+        {{moved, Bytes(10, 109)}, 10, 100, 0, SUCCESS, "10+100 "},  // a redirect's page: no data
         // not the bytes asked for
         {{Bytes(1500, 2999)}, 1000, 2000, 0, kFailed, ""},
         {{zipped}, 0, 100, 0, kFailed, ""}, {{multipart}, 0, 100, 0, kFailed, ""},
