@@ -95,4 +95,15 @@ TEST_F(ReadTest, AnswerShapes) {
     }
 }
 
+// The block that completes the range goes to the host at once, not when the transfer ends.
+TEST(ReadCallback, TheLastBlockOfTheRangeGoesOutAtOnce) {
+    MemoryFetch sink;
+    std::unique_ptr<Protocol::_RAWRITECTX> context(new Protocol::_RAWRITECTX());
+    std::tie(context->remaining, context->callback, context->judged, context->deliver) =
+        std::make_tuple(70000, &sink, true, true);
+    std::string data = kFile.substr(0, 70000);
+    EXPECT_EQ(write_callback_cache_func(&data[0], 1, data.size(), context.get()), data.size());
+    EXPECT_EQ(sink.blocks.size(), 2u);
+}
+
 }  // namespace

@@ -16,12 +16,13 @@ TEST_F(UploadTest, AnswerShapes) {
                            found = Answer(307, "", {{"Location", "/dav/b"}}),
                            moved = Answer(308, "", {{"Location", "/dav/b"}});
     const size_t big = 2 << 20;  // large enough for libcurl to ask for 100-continue
-    const std::string put = " PUT /dav/f.bin", whole = " whole;", stat = " PROPFIND /dav/f.bin;";
+    const std::string put = " PUT /dav/f.bin", whole = " whole;", stat = " PROPFIND /dav/f.bin;",
+                      aborted = " code :[42], exec error: [0]";
     // a new connection object or the last one, the folder, the size, how it stops (1: the
     // cache ends at byte 1000, 2: the host stops it in the second piece, 3: before it starts)
     // and the answers before a 201 and the stat (when the upload succeeds); the result, each
     // time the cache is asked again from byte 0 ("0" with the position back at 0, "^"
-    // without), where the position ends, and the requests
+    // without), where the position ends, the requests and the error line
     using Row =
         std::tuple<bool, const char*, size_t, int, std::vector<ScriptedResponse>, std::string>;
     // clang-format off
@@ -37,11 +38,12 @@ TEST_F(UploadTest, AnswerShapes) {
         // 417: once more without Expect, and never again on that object
         {true, "", big, 0, {Answer(417)},
          "0 0^ end;" + put + " 100-continue" + whole + put + whole + stat},
-        {false, "", big, 0, {Answer(417)}, "9 0 end;" + put + whole},
+        {false, "", big, 0, {Answer(417)},
+         "9 0 end;" + put + whole + " code :[0], exec error: [417]"},
         {true, "", big, 0, {early}, "0 0 end;" + put + " 100-continue empty;" + put + whole + stat},
-        {true, "", 500000, 1, {}, "9 0 1000;"},
-        {true, "", 500000, 2, {}, "9 0 first piece;"},
-        {true, "", 500000, 3, {}, "9  0;"},
+        {true, "", 500000, 1, {}, "9 0 1000;" + aborted},  // stopped at once
+        {true, "", 500000, 2, {}, "9 0 first piece;" + aborted},
+        {true, "", 500000, 3, {}, "9  0;" + aborted},
     };
     // clang-format on
     std::unique_ptr<Protocol> p;
@@ -71,8 +73,11 @@ TEST_F(UploadTest, AnswerShapes) {
         _FS_FILE file;
         std::tie(file.name, file.size) = std::make_tuple("f.bin", static_cast<int64_t>(size));
         for (auto& a : answers) server.Enqueue(a);
-        if (expected[0] == '0')
-            server.Respond(201), server.Respond(207, Multistatus({{"/dav/f.bin", 1}}));
+        if (expected[0] == '0') {
+            server.Respond(201);
+            server.Respond(207, Multistatus({{"/dav/f.bin", 1}}));
+        }
+        log.Clear();
         AERROR result = p->Upload(folder, handle, &cache, &file, nullptr);
 
         int64_t at = handle->position.load();
@@ -91,6 +96,8 @@ TEST_F(UploadTest, AnswerShapes) {
                 seen += r.body == content ? " whole" : r.body.empty() ? " empty" : " part";
             seen += ";";
         }
+        for (auto& line : log.Find(kErrorProtocol, "Upload upath: [/f.bin] , "))
+            seen += " " + line.substr(25);  // the transport's code and the status
         EXPECT_EQ(seen, expected);
         for (auto& [total, now] : progress) EXPECT_TRUE(total == 0 || total == long(size)) << now;
         EXPECT_TRUE(result != SUCCESS || size == 0 ||
