@@ -9,6 +9,7 @@
 
 #include "common/logstate.h"
 #include "support/host_doubles.h"
+#include "support/paths.h"
 #include "support/scripted_server.h"
 #include "support/test_host.h"
 #include "webdav/protocol.h"
