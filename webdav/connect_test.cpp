@@ -23,7 +23,11 @@ AERROR Protocol::TestConnect(char** message) {
                          static_cast<unsigned int>(authType.load()));
                 verdict = SUCCESS;
             }
-        } else if (result.code == CURLE_SSL_CONNECT_ERROR && tlsFallback.load() == 0) {
+        } else if (result.code == CURLE_SSL_CONNECT_ERROR && tlsFallback.load() == 0 &&
+                   !checks_server()) {
+            // Only a failed handshake is retried, and only where nothing is checked: a
+            // refused certificate or pin is final, and whoever breaks one handshake must not
+            // talk a connection that asked for checks into old ciphers.
             log_line(LOG_ERROR | LOG_PROTOCOL, "%s TestConnect , curl error: [%d]", "TestConnect",
                      result.code);
             log_line(LOG_ERROR | LOG_PROTOCOL, "%s retry to TestConnect for SSLv3", "TestConnect");
