@@ -118,7 +118,11 @@ int _CURL_PROGRESS(void* clientp, curl_off_t, curl_off_t, curl_off_t ultotal, cu
     if (!binding || !binding->fn) return 0;
     double speed = 0.0;
     if (curl_easy_getinfo(binding->handle, CURLINFO_SPEED_UPLOAD, &speed) != CURLE_OK) speed = 0.0;
-    binding->fn(static_cast<long>(ultotal), static_cast<long>(ulnow), binding->context, speed);
+    try {
+        binding->fn(static_cast<long>(ultotal), static_cast<long>(ulnow), binding->context, speed);
+    } catch (...) {
+        return 1;  // nothing may unwind through libcurl: the transfer ends instead
+    }
     return 0;
 }
 

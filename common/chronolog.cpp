@@ -8,5 +8,5 @@ ChronoLog::ChronoLog(std::string name) : Chrono(), name(std::move(name)) {}
 ChronoLog::~ChronoLog() {
     LOGLEVEL level = LOG_INFO | LOG_PROTOCOL;
     long long ms = elapsed();
-    __LOG__A(current_logger(), level, "%s : %lldms", name.c_str(), ms);
+    log_line(level, "%s : %lldms", name.c_str(), ms);
 }

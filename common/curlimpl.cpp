@@ -30,23 +30,65 @@ std::string WithQuery(const std::string& url, const std::string& query) {
     return url + (url.find('?') != std::string::npos ? "&" : "?") + query;
 }
 
-// Where a tapped post's answer goes: headers and body into one buffer, as an
-// untapped post collects them, and each body piece to the tap as well.
-struct TappedAnswer {
-    CURL* handle;
-    evbuffer* buffer;
-    CURLImpl::BodyTap tap;
-    void* context;
+// Where an answer kept in memory goes: every piece, headers and body alike, into one buffer
+// in the order it arrives, each body piece shown to the tap (when there is one) first, and
+// nothing past the answer limit, so a server cannot make the host hold an endless answer.
+struct Collector {
+    CURL* handle = nullptr;
+    evbuffer* buffer = nullptr;
+    long long limit = 0;
+    long long taken = 0;
+    bool exceeded = false;
+    CURLImpl::BodyTap tap = nullptr;
+    void* tapContext = nullptr;
+    bool keepBody = true;
+    bool refused = false;  // the tap gave up on the answer: the rest is only counted
 };
 
-size_t WriteTappedBody(char* data, size_t size, size_t count, void* answer) {
-    auto* to = static_cast<TappedAnswer*>(answer);
+bool Admit(Collector* to, size_t n) {
+    if (to->taken + static_cast<long long>(n) > to->limit) {
+        to->exceeded = true;
+        return false;
+    }
+    to->taken += static_cast<long long>(n);
+    return true;
+}
+
+size_t CollectHeader(char* data, size_t size, size_t count, void* collector) {
+    auto* to = static_cast<Collector*>(collector);
     size_t n = size * count;
-    if (write_callback_ev_func(data, 1, n, to->buffer) != n) return 0;
-    long status = 0;
-    curl_easy_getinfo(to->handle, CURLINFO_RESPONSE_CODE, &status);
-    to->tap(status, data, n, to->context);
-    return n;
+    if (!Admit(to, n)) return 0;
+    return write_callback_ev_func(data, 1, n, to->buffer);
+}
+
+size_t CollectBody(char* data, size_t size, size_t count, void* collector) {
+    auto* to = static_cast<Collector*>(collector);
+    size_t n = size * count;
+    if (!Admit(to, n)) return 0;
+    if (to->tap && !to->refused) {
+        long status = 0;
+        curl_easy_getinfo(to->handle, CURLINFO_RESPONSE_CODE, &status);
+        try {
+            to->refused = !to->tap(status, data, n, to->tapContext);
+        } catch (...) {  // nothing may unwind through libcurl
+            to->refused = true;
+        }
+    }
+    if (!to->keepBody) return n;
+    return write_callback_ev_func(data, 1, n, to->buffer);
+}
+
+// After a perform: a failure of ours gets a code and a text that say what happened, and no
+// failure leaves the host without a message.
+void Explain(const Collector* collected, _CURLRTN& result, const char* errbuf) {
+    if (collected != nullptr && collected->exceeded) {
+        result.code = CURLE_FILESIZE_EXCEEDED;
+        result.message = "the server's answer exceeded the limit of " +
+                         std::to_string(collected->limit) + " bytes";
+    }
+    if (result.message.empty()) result.message = errbuf;
+    if (result.code != CURLE_OK && result.message.empty())
+        result.message = curl_easy_strerror(static_cast<CURLcode>(result.code));
 }
 
 }  // namespace
@@ -94,6 +136,8 @@ void CURLImpl::Clear() {
     seekData = nullptr;
     bodyTap = nullptr;
     bodyTapContext = nullptr;
+    keepTappedBody = true;
+    answerLimit = kDefaultAnswerLimit;
     CURL* h = curl.get();
     if (post) {
         // Detach before freeing so the handle never points at a released form.
@@ -128,14 +172,18 @@ _CURLRTN CURLImpl::PerformGet(void* writeFunction, void* writeData) {
     }
     std::memset(errbuf, 0, sizeof errbuf);
     std::shared_ptr<evbuffer> buffer;
+    Collector collector;
     if (!writeFunction) {
         buffer = NewBuffer();
         if (!buffer) {
             result.code = CURLE_OUT_OF_MEMORY;
             return result;
         }
-        writeFunction = reinterpret_cast<void*>(&write_callback_ev_func);
-        writeData = buffer.get();
+        collector.handle = h;
+        collector.buffer = buffer.get();
+        collector.limit = answerLimit;
+        writeFunction = reinterpret_cast<void*>(&CollectBody);
+        writeData = &collector;
     }
     std::string target = WithQuery(url, BuildQueryString(true));
     std::shared_ptr<curl_slist> headers;
@@ -149,8 +197,12 @@ _CURLRTN CURLImpl::PerformGet(void* writeFunction, void* writeData) {
     curl_easy_setopt(h, CURLOPT_HEADER, 0L);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, writeData);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFunction);
+    // An announced length past the limit is refused before the first byte.
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(buffer ? answerLimit : 0));
 
     result.code = curl_easy_perform(h);
+    if (buffer) curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
     if (result.code == CURLE_OK) {
         long status = 0;
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
@@ -159,7 +211,7 @@ _CURLRTN CURLImpl::PerformGet(void* writeFunction, void* writeData) {
         curl_easy_getinfo(h, CURLINFO_SPEED_UPLOAD, &result.upload_speed);
         if (buffer) result.code = take_response(buffer.get(), -1, result);
     }
-    if (result.message.empty()) result.message = errbuf;
+    Explain(buffer ? &collector : nullptr, result, errbuf);
     return result;
 }
 
@@ -193,21 +245,30 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
     } else {
         target = WithQuery(url, BuildQueryString(true));
     }
-    bool seekable = false;
-    if (readData && size == -1) {
+    // A body held in memory goes to libcurl as it stands: small ones then leave in the same
+    // write as the headers, and libcurl can send them again without a seek.
+    const char* fields = nullptr;
+    const bool cursorSized = readData && size == -1;  // readData is a _BUFREADCTX
+    if (readFunction == reinterpret_cast<void*>(&read_callback_buf_func) && cursorSized) {
+        const auto* cursor = static_cast<const _BUFREADCTX*>(readData);
+        int64_t from = std::min(std::max<int64_t>(cursor->pos, 0), cursor->size);
+        fields = cursor->data + from;
+        size = cursor->size - from;
+        readFunction = nullptr;
+    } else if (cursorSized) {
         size = static_cast<const _BUFREADCTX*>(readData)->size;
-        seekable = readFunction != nullptr;
     } else if (size == -1) {
         size = static_cast<long long>(postText.size());
     }
+    if (!readFunction && !fields) fields = postText.c_str();
     // Set or cleared on every post: a seek callback left from an earlier post
     // would point at that post's finished cursor.
-    if (seekable) {
-        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &read_callback_buf_seek_func);
-        curl_easy_setopt(h, CURLOPT_SEEKDATA, readData);
-    } else if (readFunction && seekFunction) {
+    if (readFunction && seekFunction) {
         curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, seekFunction);
         curl_easy_setopt(h, CURLOPT_SEEKDATA, seekData);
+    } else if (readFunction && cursorSized) {
+        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &read_callback_buf_seek_func);
+        curl_easy_setopt(h, CURLOPT_SEEKDATA, readData);
     } else {
         curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, static_cast<curl_seek_callback>(nullptr));
         curl_easy_setopt(h, CURLOPT_SEEKDATA, static_cast<void*>(nullptr));
@@ -218,26 +279,30 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
         return result;
     }
     curl_easy_setopt(h, CURLOPT_POST, 1L);
-    TappedAnswer tapped{h, buffer.get(), bodyTap, bodyTapContext};
-    if (bodyTap) {
-        // Headers through their own callback so that the body callback sees body only;
-        // every header still precedes the final body, so the buffer is laid out alike.
-        curl_easy_setopt(h, CURLOPT_HEADER, 0L);
-        curl_easy_setopt(h, CURLOPT_HEADERDATA, buffer.get());
-        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &write_callback_ev_func);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, &tapped);
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteTappedBody);
-    } else {
-        curl_easy_setopt(h, CURLOPT_HEADER, 1L);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, buffer.get());
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &write_callback_ev_func);
-    }
+    // A redirected request keeps its method and its body (libcurl would otherwise turn the
+    // request after a 301, 302 or 303 into one without a body: an empty PUT).
+    curl_easy_setopt(h, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
+    Collector collector;
+    collector.handle = h;
+    collector.buffer = buffer.get();
+    collector.limit = answerLimit;
+    collector.tap = bodyTap;
+    collector.tapContext = bodyTapContext;
+    collector.keepBody = keepTappedBody || !bodyTap;
+    // Headers through their own callback so that the body callback sees body only; both
+    // append to one buffer in arrival order, so every header block precedes its body.
+    curl_easy_setopt(h, CURLOPT_HEADER, 0L);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &collector);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &CollectHeader);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &collector);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CollectBody);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(answerLimit));
     if (post)
         curl_easy_setopt(h, CURLOPT_HTTPPOST, post);
     else
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
-    if (!readFunction) {
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, postText.c_str());
+    if (fields) {
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, fields);
     } else {
         // Fields from an earlier post would take precedence over the read callback.
         curl_easy_setopt(h, CURLOPT_POSTFIELDS, static_cast<char*>(nullptr));
@@ -246,12 +311,11 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
     }
 
     result.code = curl_easy_perform(h);
-    if (bodyTap) {
-        // The handle must not keep pointers into this call's frame.
-        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
-        curl_easy_setopt(h, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
-    }
+    // The handle must not keep pointers into this call's frame.
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr));
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, static_cast<char*>(nullptr));
     if (result.code == CURLE_OK) {
         long status = 0;
         long headerSize = 0;
@@ -262,7 +326,7 @@ _CURLRTN CURLImpl::PerformPost(void* readFunction, void* readData, long long siz
         curl_easy_getinfo(h, CURLINFO_SPEED_UPLOAD, &result.upload_speed);
         result.code = take_response(buffer.get(), headerSize, result);
     }
-    if (result.message.empty()) result.message = errbuf;
+    Explain(&collector, result, errbuf);
     return result;
 }
 
@@ -281,9 +345,14 @@ void CURLImpl::SetSeekFunction(curl_seek_callback fn, void* data) {
     seekData = fn ? data : nullptr;
 }
 
-void CURLImpl::SetBodyTap(BodyTap fn, void* context) {
+void CURLImpl::SetBodyTap(BodyTap fn, void* context, bool keepBody) {
     bodyTap = fn;
     bodyTapContext = fn ? context : nullptr;
+    keepTappedBody = keepBody;
+}
+
+void CURLImpl::SetAnswerLimit(long long bytes) {
+    answerLimit = bytes > 0 ? bytes : kDefaultAnswerLimit;
 }
 
 void* CURLImpl::GetCURL() {
@@ -377,6 +446,8 @@ namespace {
 constexpr long long kReadsPerBurst = 101;
 // A sender's burst is one upload buffer (libcurl's default size).
 constexpr long long kSendBurst = 65536;
+// Longest silence, in seconds, granted to the limiter on top of the stall window.
+constexpr long long kMaxLimiterPause = 300;
 // Receive buffer bounds libcurl accepts; the upper one is its default.
 constexpr long long kMinReceiveBuffer = 1024;
 constexpr long long kDefaultReceiveBuffer = CURL_MAX_WRITE_SIZE;
@@ -415,8 +486,10 @@ void CURLImpl::ApplyStallWindow() {
     if (speedLimit > 0 && window > 0) {
         // Silence the limiter imposes itself is not a stalled server: the window must
         // outlast the longest pause after a burst, or the detector ends a healthy transfer.
+        // A limit so low that the pause would run to hours (1 byte/s: 28 hours) gets a few
+        // minutes at most: a dead server must still be given up.
         long long burst = std::max(kReadsPerBurst * ReceiveBuffer(speedLimit), kSendBurst);
-        long long pause = (burst + speedLimit - 1) / speedLimit;
+        long long pause = std::min((burst + speedLimit - 1) / speedLimit, kMaxLimiterPause);
         window = window > LONG_MAX - pause ? LONG_MAX : static_cast<long>(window + pause);
     }
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, window);

@@ -31,9 +31,15 @@ public:
     void SetSeekFunction(curl_seek_callback fn, void* data);
     // Shows each piece of a post's answer body to fn as it arrives, with the status of
     // the response it belongs to, so a caller can work on the answer during the
-    // transfer. The body is still collected into the result as usual. Until Clear().
-    using BodyTap = void (*)(long status, const char* data, size_t size, void* context);
-    void SetBodyTap(BodyTap fn, void* context);
+    // transfer; once fn returns false it is shown nothing more (the rest of the answer is
+    // still received, within the answer limit). The body is
+    // also collected into the result unless keepBody is false. Until Clear().
+    using BodyTap = bool (*)(long status, const char* data, size_t size, void* context);
+    void SetBodyTap(BodyTap fn, void* context, bool keepBody = true);
+    // Most bytes (headers and body) an answer kept in memory may have; a longer one ends
+    // the perform with CURLE_FILESIZE_EXCEEDED. 0 or less: the default. Until Clear().
+    void SetAnswerLimit(long long bytes);
+    static constexpr long long kDefaultAnswerLimit = 256LL << 20;
 
     void* GetCURL();
 
@@ -98,6 +104,8 @@ protected:
     void* seekData = nullptr;
     BodyTap bodyTap = nullptr;
     void* bodyTapContext = nullptr;
+    bool keepTappedBody = true;
+    long long answerLimit = kDefaultAnswerLimit;
     // Registered with libcurl by CURLLogger; lives as long as the object, so
     // it outlives every transfer of the handle.
     char errbuf[CURL_ERROR_SIZE] = {};

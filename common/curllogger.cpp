@@ -61,9 +61,9 @@ CURLLogger::CURLLogger(NoHandle tag) : CURLImpl(tag) {}
 CURLLogger::~CURLLogger() = default;
 
 void CURLLogger::InstallLogger() {
-    ILog* log = current_logger();
-    if (!log) return;
-    int mask = log->GetLevel();
+    PinnedLogger pin;
+    if (!pin.get()) return;
+    int mask = pin.get()->GetLevel();
     if ((static_cast<LOGLEVEL>(mask) & LOG_TRACE) == LOG_TRACE) {
         curl_easy_setopt(curl.get(), CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_DEBUGFUNCTION, &CURLDebug);
@@ -92,7 +92,7 @@ void CURLLogger::BeforePerform() {
 _CURLRTN CURLLogger::PerformGet(void* writeFunction, void* writeData) {
     BeforePerform();
     _CURLRTN result = CURLImpl::PerformGet(writeFunction, writeData);
-    __LOG__A(current_logger(), LOG_TRACE | LOG_TRANSFER, "Download %db/s : %s(%d bytes)",
+    log_line(LOG_TRACE | LOG_TRANSFER, "Download %db/s : %s(%d bytes)",
              LogSpeed(result.download_speed), url.c_str(), result.body_size);
     return result;
 }
@@ -101,18 +101,18 @@ _CURLRTN CURLLogger::PerformPost(std::string body) {
     BeforePerform();
     long long sent = static_cast<long long>(body.size());
     _CURLRTN result = CURLImpl::PerformPost(std::move(body));
-    __LOG__A(current_logger(), LOG_TRACE | LOG_TRANSFER,
-             "Upload %db/s / Download %db/s : %s(%d / %d bytes)", LogSpeed(result.upload_speed),
-             LogSpeed(result.download_speed), url.c_str(), LogInt(sent), result.body_size);
+    log_line(LOG_TRACE | LOG_TRANSFER, "Upload %db/s / Download %db/s : %s(%d / %d bytes)",
+             LogSpeed(result.upload_speed), LogSpeed(result.download_speed), url.c_str(),
+             LogInt(sent), result.body_size);
     return result;
 }
 
 _CURLRTN CURLLogger::PerformPost(void* readFunction, void* readData, long long size) {
     BeforePerform();
     _CURLRTN result = CURLImpl::PerformPost(readFunction, readData, size);
-    __LOG__A(current_logger(), LOG_TRACE | LOG_TRANSFER,
-             "Upload %db/s / Download %db/s : %s(%d / %d bytes)", LogSpeed(result.upload_speed),
-             LogSpeed(result.download_speed), url.c_str(), LogInt(size), result.body_size);
+    log_line(LOG_TRACE | LOG_TRANSFER, "Upload %db/s / Download %db/s : %s(%d / %d bytes)",
+             LogSpeed(result.upload_speed), LogSpeed(result.download_speed), url.c_str(),
+             LogInt(size), result.body_size);
     return result;
 }
 
@@ -122,25 +122,31 @@ std::string CURLLogger::GetLastURL() {
 
 int CURLDebug(CURL*, curl_infotype type, char* data, size_t size, void*) {
     // Verbose mode outlives an unbound logger; then there is nothing to copy for.
-    ILog* log = current_logger();
+    PinnedLogger pin;
+    ILog* log = pin.get();
     if (!log) return 0;
-    switch (type) {
-        case CURLINFO_TEXT:
-            __LOG__A(log, LOG_INFO | LOG_CURL, "[INFORMATION] %s", std::string(data, size).c_str());
-            break;
-        case CURLINFO_HEADER_IN:
-            if (size > 0 && data[0] == '\r') break;
-            __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   >>] %s",
-                     std::string(data, size).c_str());
-            break;
-        case CURLINFO_HEADER_OUT:
-            if (size > 0 && data[0] == '\r') break;
-            if (size >= 5 && std::memcmp(data, "PASS ", 5) == 0) break;
-            __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   <<] %s",
-                     MaskCredentials(data, size).c_str());
-            break;
-        default:
-            break;
+    try {
+        switch (type) {
+            case CURLINFO_TEXT:
+                __LOG__A(log, LOG_INFO | LOG_CURL, "[INFORMATION] %s",
+                         std::string(data, size).c_str());
+                break;
+            case CURLINFO_HEADER_IN:
+                if (size > 0 && data[0] == '\r') break;
+                __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   >>] %s",
+                         std::string(data, size).c_str());
+                break;
+            case CURLINFO_HEADER_OUT:
+                if (size > 0 && data[0] == '\r') break;
+                if (size >= 5 && std::memcmp(data, "PASS ", 5) == 0) break;
+                __LOG__A(log, LOG_TRACE | LOG_CURL, "[HEADER   <<] %s",
+                         MaskCredentials(data, size).c_str());
+                break;
+            default:
+                break;
+        }
+    } catch (...) {
+        // A trace line lost (no memory, a throwing logger) must not unwind through libcurl.
     }
     return 0;
 }

@@ -128,8 +128,16 @@ std::string Dump(json_t* value) {
 
 }  // namespace
 
+namespace {
+
+// jansson's allocators are process-wide, and the host may use jansson on threads of its own:
+// they are installed once, when the library loads, and never again while anything may parse.
+const bool allocatorsInstalled = (json_set_alloc_funcs(malloc, free), true);
+
+}  // namespace
+
 void InitJson() {
-    json_set_alloc_funcs(malloc, free);
+    (void)allocatorsInstalled;
 }
 
 // ---- JsonObject ----

@@ -19,20 +19,19 @@ AERROR Protocol::TestConnect(char** message) {
                 verdict = PATH_NOT_FOUND;
             } else if (result.http_status < 300) {
                 authType = static_cast<int>(offered);
-                __LOG__A(current_logger(), LOG_TRACE | LOG_PROTOCOL, "%s WebDAV auth type : [%X]",
-                         "TestConnect", static_cast<unsigned int>(authType.load()));
+                log_line(LOG_TRACE | LOG_PROTOCOL, "%s WebDAV auth type : [%X]", "TestConnect",
+                         static_cast<unsigned int>(authType.load()));
                 verdict = SUCCESS;
             }
         } else if (result.code == CURLE_SSL_CONNECT_ERROR && tlsFallback.load() == 0) {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL,
-                     "%s TestConnect , curl error: [%d]", "TestConnect", result.code);
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL,
-                     "%s retry to TestConnect for SSLv3", "TestConnect");
+            log_line(LOG_ERROR | LOG_PROTOCOL, "%s TestConnect , curl error: [%d]", "TestConnect",
+                     result.code);
+            log_line(LOG_ERROR | LOG_PROTOCOL, "%s retry to TestConnect for SSLv3", "TestConnect");
             tlsFallback = 1;
             return TestConnect(message);
         } else {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL,
-                     "%s TestConnect , curl error: [%d]", "TestConnect", result.code);
+            log_line(LOG_ERROR | LOG_PROTOCOL, "%s TestConnect , curl error: [%d]", "TestConnect",
+                     result.code);
         }
         get_err_msg(result, message);
     } catch (...) {

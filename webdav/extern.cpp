@@ -33,14 +33,12 @@ void FreeP(void* p) {
 
 bool BindLogger(ILog* log) {
     if (log == nullptr) return false;
-    std::lock_guard<std::mutex> guard(ll);
-    logger.store(log, std::memory_order_relaxed);
+    rebind_logger(log);
     return true;
 }
 
 void UnbindLogger() {
-    std::lock_guard<std::mutex> guard(ll);
-    logger.store(nullptr, std::memory_order_relaxed);
+    rebind_logger(nullptr);
 }
 
 bool BindAsyncQ(void* queue) {

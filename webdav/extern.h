@@ -11,6 +11,8 @@ WEBDAV_EXPORT const char* GetProtocolVersion();
 // *out receives a heap copy of the protocol identifier; release it with FreeP.
 WEBDAV_EXPORT void GetSupportProtocol(char** out);
 WEBDAV_EXPORT void FreeP(void* p);
+// Both return once no call on the previous logger is still running on another thread,
+// so the host may delete it right away.
 WEBDAV_EXPORT bool BindLogger(ILog* log);
 WEBDAV_EXPORT void UnbindLogger();
 WEBDAV_EXPORT bool BindAsyncQ(void* queue);

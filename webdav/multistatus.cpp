@@ -34,7 +34,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "approxidate.h"
@@ -162,11 +161,10 @@ bool IsNullText(const ElementText& value) {
     return value.size == 6 && strcasecmp(value.text, "(null)") == 0;
 }
 
-// libxml2's global set-up is not safe to race; host threads may list at once.
-void InitialiseParser() {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { xmlInitParser(); });
-}
+// libxml2's global set-up must be complete before any thread touches its per-thread
+// state (the first parse, or the error handlers below), and host threads may list at
+// once: it runs when the library loads.
+const bool parserInitialised = (xmlInitParser(), true);
 
 bool HasDtd(xmlDocPtr doc) {
     return doc != nullptr && (doc->intSubset != nullptr || doc->extSubset != nullptr);
@@ -232,7 +230,6 @@ bool MultistatusStream::Feed(const char* data, size_t size) {
     }
     QuietXmlErrors quiet;
     if (context == nullptr) {
-        InitialiseParser();
         context = xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, nullptr);
         if (context == nullptr) {
             failed = true;
@@ -356,17 +353,19 @@ void MultistatusRecords::Append(nodeinfo* chain) {
     AppendChain(head, tail, chain);
 }
 
-void MultistatusRecords::Feed(const char* data, size_t size) {
+bool MultistatusRecords::Feed(const char* data, size_t size) {
     try {
-        if (!stream.Feed(data, size) || failed) return;
+        if (failed || !stream.Feed(data, size)) return false;
         xmlNodePtr root = stream.Root();
         if (root == nullptr || root->type != XML_ELEMENT_NODE || !NameIs(root, "multistatus"))
-            return;
+            return true;
         while (MultistatusStream::Node child = stream.TakeFinishedChild())
             if (NameIs(child.get(), "response"))
                 Append(protocol.parsePropfindResponse(child.get()));
+        return true;
     } catch (...) {
         failed = true;  // called from the transport: nothing may escape
+        return false;
     }
 }
 

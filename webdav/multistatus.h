@@ -59,8 +59,9 @@ public:
     MultistatusRecords(const MultistatusRecords&) = delete;
     MultistatusRecords& operator=(const MultistatusRecords&) = delete;
 
-    // Never throws (it runs inside the transport's callbacks).
-    void Feed(const char* data, size_t size);
+    // Never throws (it runs inside the transport's callbacks). False once the answer is
+    // known to be unusable: the rest need not be fetched.
+    bool Feed(const char* data, size_t size);
     size_t fed() const { return stream.fed(); }
     // Ends the answer: false, and no records, unless it was a well-formed
     // document without a DTD and every record could be built.

@@ -47,22 +47,22 @@ bool IsFolder(const _FS_FILE* file) {
 
 AERROR Protocol::Rename(const char* id, const char* target, _FS_FILE* file, char** message) {
     if (file == nullptr) return INVALID_PARAMETER;
-    __LOG__A(current_logger(), kTrace, "%s id [%s], target [%s], filename [%s]", "Rename",
-             OrEmpty(id), OrEmpty(target), file->name.c_str());
+    log_line(kTrace, "%s id [%s], target [%s], filename [%s]", "Rename", OrEmpty(id),
+             OrEmpty(target), file->name.c_str());
     return Move(id, target, file, message);
 }
 
 AERROR Protocol::MoveDir(const char* id, const char* target, _FS_FILE* file, char** message) {
     if (file == nullptr) return INVALID_PARAMETER;
-    __LOG__A(current_logger(), kTrace, "%s id [%s], target [%s] file->filename[%s]", "MoveDir",
-             OrEmpty(id), OrEmpty(target), file->name.c_str());
+    log_line(kTrace, "%s id [%s], target [%s] file->filename[%s]", "MoveDir", OrEmpty(id),
+             OrEmpty(target), file->name.c_str());
     return MoveItem(id, target, file, message, true);
 }
 
 _CURLRTN Protocol::_Move(const char* id, const char* target, _FS_FILE* file, char** /*message*/,
                          bool absolute, bool collection) {
-    __LOG__A(current_logger(), kTrace, "%s id [%s] target [%s], filename [%s]", "_Move",
-             OrEmpty(id), OrEmpty(target), file->name.c_str());
+    log_line(kTrace, "%s id [%s] target [%s], filename [%s]", "_Move", OrEmpty(id), OrEmpty(target),
+             file->name.c_str());
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
     AutoPutCURL<CURLLogger> guard(request, &cq);
 
@@ -99,13 +99,12 @@ AERROR Protocol::MoveItem(const char* id, const char* target, _FS_FILE* file, ch
 
     if (Denied(result)) return ACCESS_DENIED;
     if (Succeeded(result)) return GetFileInfo(dest.c_str(), file, nullptr);
-    __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "Move", OrEmpty(id),
-             result.http_status);
+    log_line(kError, "%s id: [%s] , exec error: [%d]", "Move", OrEmpty(id), result.http_status);
     return FAILED;
 }
 
 AERROR Protocol::CreateDirectory(const char* id, _FS_FILE* file, char** message) {
-    __LOG__A(current_logger(), kTrace, "%s id: [%s]", "CreateDirectory", OrEmpty(id));
+    log_line(kTrace, "%s id: [%s]", "CreateDirectory", OrEmpty(id));
     if (file == nullptr) return INVALID_PARAMETER;
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
     AutoPutCURL<CURLLogger> guard(request, &cq);
@@ -119,8 +118,8 @@ AERROR Protocol::CreateDirectory(const char* id, _FS_FILE* file, char** message)
 
     if (Denied(result)) return ACCESS_DENIED;
     if (Succeeded(result)) return GetFileInfo(path.c_str(), file, nullptr);
-    __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "CreateDirectory",
-             OrEmpty(id), result.http_status);
+    log_line(kError, "%s id: [%s] , exec error: [%d]", "CreateDirectory", OrEmpty(id),
+             result.http_status);
     return FOLDER_CREATION_FAILED;
 }
 
@@ -129,12 +128,11 @@ AERROR Protocol::Delete(const char* id, char** message) {
 }
 
 AERROR Protocol::DeleteItem(const char* id, char** message, bool collection) {
-    __LOG__A(current_logger(), kTrace, "%s id: [%s]", "Delete", OrEmpty(id));
+    log_line(kTrace, "%s id: [%s]", "Delete", OrEmpty(id));
     // An empty id addresses the connection root itself: deleting it would wipe
     // everything the host has mounted, so it is never sent.
     if (id == nullptr || *id == '\0') {
-        __LOG__A(current_logger(), kError, "%s id: [%s] , refused: the connection root", "Delete",
-                 OrEmpty(id));
+        log_line(kError, "%s id: [%s] , refused: the connection root", "Delete", OrEmpty(id));
         return INVALID_PARAMETER;
     }
     std::shared_ptr<CURLLogger> request = cq.GetCURL();
@@ -148,12 +146,11 @@ AERROR Protocol::DeleteItem(const char* id, char** message, bool collection) {
 
     if (Denied(result)) return ACCESS_DENIED;
     if (Succeeded(result)) return SUCCESS;
-    __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "Delete", id,
-             result.http_status);
+    log_line(kError, "%s id: [%s] , exec error: [%d]", "Delete", id, result.http_status);
     return FAILED;
 }
 
 AERROR Protocol::DeleteDirectory(const char* id, char** message) {
-    __LOG__A(current_logger(), kTrace, "%s id: [%s]", "DeleteDirectory", OrEmpty(id));
+    log_line(kTrace, "%s id: [%s]", "DeleteDirectory", OrEmpty(id));
     return DeleteItem(id, message, true);
 }

@@ -40,25 +40,18 @@ struct Chain {
     ~Chain() { Protocol::nodeinfoFree(head); }
 };
 
-void FeedSuccessfulAnswer(long status, const char* data, size_t size, void* records) {
-    if (status >= 200 && status < 300) static_cast<MultistatusRecords*>(records)->Feed(data, size);
+// Only a 2xx answer is the multistatus; the bodies of authentication rounds and
+// redirects are passed over.
+bool FeedSuccessfulAnswer(long status, const char* data, size_t size, void* records) {
+    if (status < 200 || status >= 300) return true;
+    return static_cast<MultistatusRecords*>(records)->Feed(data, size);
 }
 
-// The records of a collected answer; false when it is not a usable multistatus.
-// Those made while the answer arrived are used when they were made from exactly
-// the collected body; anything else (a body they were not shown) is read again
-// from the collected bytes.
-bool AnswerRecords(Protocol& protocol, MultistatusRecords& records, const _CURLRTN& result,
-                   Chain& chain) {
-    if (records.fed() == static_cast<size_t>(result.body_size)) {
-        if (!records.Finish()) return false;
-        chain.head = records.Take();
-        return true;
-    }
-    std::shared_ptr<xmlDoc> doc =
-        ParseMultistatus(result.body.get(), static_cast<size_t>(result.body_size));
-    if (!doc) return false;
-    chain.head = protocol.parsePropfindAnswer(doc->children);
+// The records of a 2xx answer, read while it arrived; false when it is not a usable
+// multistatus.
+bool AnswerRecords(MultistatusRecords& records, Chain& chain) {
+    if (!records.Finish()) return false;
+    chain.head = records.Take();
     return true;
 }
 
@@ -83,7 +76,8 @@ _CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth
     if (gzip) request->AddHeader("Accept-encoding", "gzip");
     request->AddHeader("Content-Type", "text/xml");
     set_extra_opts(request, authType);
-    if (records != nullptr) request->SetBodyTap(&FeedSuccessfulAnswer, records);
+    // The answer is read as it arrives and not also kept: a listing never holds it twice.
+    if (records != nullptr) request->SetBodyTap(&FeedSuccessfulAnswer, records, false);
 
     _CURLRTN result = request->PerformPost(body);
 
@@ -91,13 +85,11 @@ _CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth
         long offered = 0;
         if (curl_easy_getinfo(static_cast<CURL*>(request->GetCURL()), CURLINFO_HTTPAUTH_AVAIL,
                               &offered) != CURLE_OK) {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL, "%s Failed to get auth type",
-                     "do_propfind");
+            log_line(LOG_ERROR | LOG_PROTOCOL, "%s Failed to get auth type", "do_propfind");
             offered = WEBDAV_CURLAUTH_ANY;
         } else if (!IsSingleAuthScheme(offered)) {
             // None offered (no authentication needed) or several: let libcurl choose.
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL, "%s Got auth type but not support",
-                     "do_propfind");
+            log_line(LOG_ERROR | LOG_PROTOCOL, "%s Got auth type but not support", "do_propfind");
             offered = WEBDAV_CURLAUTH_ANY;
         }
         *offeredAuth = offered;
@@ -106,20 +98,19 @@ _CURLRTN Protocol::do_propfind(const char* path, int authType, const char* depth
 }
 
 AERROR Protocol::GetFileList(const char* id, IFileList* list, char** message) {
-    __LOG__A(current_logger(), LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileList", OrEmpty(id));
+    log_line(LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileList", OrEmpty(id));
     try {
         MultistatusRecords records(*this);
         _CURLRTN result = do_propfind(id, authType.load(), "1", nullptr, &records);
         get_err_msg(result, message);
         if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
         if (result.http_status >= 300 || result.code != 0) {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL,
-                     "%s id: [%s] , exec error: [%d, %d]", "GetFileList", OrEmpty(id), result.code,
-                     result.http_status);
+            log_line(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d, %d]", "GetFileList",
+                     OrEmpty(id), result.code, result.http_status);
             return FAILED;
         }
         Chain chain;
-        if (!AnswerRecords(*this, records, result, chain)) return FAILED;
+        if (!AnswerRecords(records, chain)) return FAILED;
         if (list != nullptr) {
             for (nodeinfo* entry = chain.head; entry != nullptr; entry = entry->next) {
                 // The root and the listed folder itself are not children.
@@ -135,21 +126,21 @@ AERROR Protocol::GetFileList(const char* id, IFileList* list, char** message) {
 }
 
 AERROR Protocol::GetFileInfo(const char* id, _FS_FILE* file, char** message) {
-    __LOG__A(current_logger(), LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileInfo", OrEmpty(id));
+    log_line(LOG_TRACE | LOG_PROTOCOL, "%s id: [%s]", "GetFileInfo", OrEmpty(id));
     try {
         MultistatusRecords records(*this);
         _CURLRTN result = do_propfind(id, authType.load(), "0", nullptr, &records);
         get_err_msg(result, message);
         if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
         if (result.http_status >= 300 || result.code != 0) {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]",
-                     "GetFileInfo", OrEmpty(id), result.http_status);
+            log_line(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]", "GetFileInfo",
+                     OrEmpty(id), result.http_status);
             return FAILED;
         }
         Chain chain;
-        if (!AnswerRecords(*this, records, result, chain)) {
-            __LOG__A(current_logger(), LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]",
-                     "GetFileInfo", OrEmpty(id), result.http_status);
+        if (!AnswerRecords(records, chain)) {
+            log_line(LOG_ERROR | LOG_PROTOCOL, "%s id: [%s] , exec error: [%d]", "GetFileInfo",
+                     OrEmpty(id), result.http_status);
             return FAILED;
         }
         if (file != nullptr) {

@@ -169,15 +169,14 @@ AERROR Protocol::Read(const char* path, long long offset, long long length,
                       char** message) {
     if (path == nullptr || *path == '\0') return SUCCESS;
     if (length <= 0) return SUCCESS;
-    __LOG__A(current_logger(), kTrace, "%s [%s] offset %lld, length %lld", "Read", path, offset,
-             length);
+    log_line(kTrace, "%s [%s] offset %lld, length %lld", "Read", path, offset, length);
     if (callback == nullptr || offset < 0 || offset > INT64_MAX - length) {
         if (message != nullptr) *message = strdup("invalid read request");
         return INVALID_PARAMETER;
     }
     if (handle && handle->state.load() >= FS_HANDLE_STOP) {
         if (message != nullptr) *message = nullptr;
-        __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "Read", path, 0);
+        log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, 0);
         return READ_CANCELED;
     }
 
@@ -229,8 +228,7 @@ AERROR Protocol::Read(const char* path, long long offset, long long length,
     get_err_msg(result, message);
 
     if (ctx->rejected) {
-        __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "Read", path,
-                 ctx->status);
+        log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, ctx->status);
         if (message != nullptr) {
             free(*message);
             *message = strdup("answer does not hold the requested range");
@@ -240,16 +238,14 @@ AERROR Protocol::Read(const char* path, long long offset, long long length,
     if (result.code == 0) {
         if (Is2xx(result.http_status) && !undelivered) return SUCCESS;
         if (undelivered) {  // the host stopped it before the last block could go
-            __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "Read", path, 0);
+            log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, 0);
             return READ_CANCELED;
         }
         if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
         if (result.http_status >= 300)
-            __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "Read", path,
-                     result.http_status);
+            log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, result.http_status);
         return FILE_READ_FAILED;
     }
-    __LOG__A(current_logger(), kError, "%s id: [%s] , exec error: [%d]", "Read", path,
-             result.http_status);
+    log_line(kError, "%s id: [%s] , exec error: [%d]", "Read", path, result.http_status);
     return ctx->canceled ? READ_CANCELED : FILE_READ_FAILED;
 }

@@ -121,8 +121,7 @@ _CURLRTN Protocol::_Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, I
 AERROR Protocol::Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICacheIO* cache,
                         _FS_FILE* file, char** message) {
     if (file == nullptr) return INVALID_PARAMETER;
-    __LOG__A(current_logger(), kTrace, "%s id [%s], name [%s]", "Upload", OrEmpty(id),
-             file->name.c_str());
+    log_line(kTrace, "%s id [%s], name [%s]", "Upload", OrEmpty(id), file->name.c_str());
     std::string upath = UploadPath(id, file);
     if (file->size < 0 || (cache == nullptr && file->size > 0)) {
         if (message != nullptr) *message = strdup("invalid upload request");
@@ -130,16 +129,16 @@ AERROR Protocol::Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICac
     }
     if (Stopped(handle)) {
         if (message != nullptr) *message = nullptr;
-        __LOG__A(current_logger(), kError, "%s upath: [%s] , code :[%d], exec error: [%d]",
-                 "Upload", upath.c_str(), static_cast<int>(CURLE_ABORTED_BY_CALLBACK), 0);
+        log_line(kError, "%s upath: [%s] , code :[%d], exec error: [%d]", "Upload", upath.c_str(),
+                 static_cast<int>(CURLE_ABORTED_BY_CALLBACK), 0);
         return FILE_WRITE_FAILED;
     }
 
     _CURLRTN result = _Upload(id, handle, cache, file, message);
     if (useExpect && result.http_status == 417) {
         useExpect = false;
-        __LOG__A(current_logger(), kError, "%s http 417 error, retry without Expect. upath: [%s] ",
-                 "Upload", upath.c_str());
+        log_line(kError, "%s http 417 error, retry without Expect. upath: [%s] ", "Upload",
+                 upath.c_str());
         result = _Upload(id, handle, cache, file, message);
     }
     get_err_msg(result, message);
@@ -147,7 +146,7 @@ AERROR Protocol::Upload(const char* id, std::shared_ptr<_FS_HANDLE> handle, ICac
     if (result.http_status == 401 || result.http_status == 403) return ACCESS_DENIED;
     if (static_cast<uint32_t>(result.http_status) < 300 && result.code == 0)
         return GetFileInfo(upath.c_str(), file, nullptr);
-    __LOG__A(current_logger(), kError, "%s upath: [%s] , code :[%d], exec error: [%d]", "Upload",
-             upath.c_str(), result.code, result.http_status);
+    log_line(kError, "%s upath: [%s] , code :[%d], exec error: [%d]", "Upload", upath.c_str(),
+             result.code, result.http_status);
     return FILE_WRITE_FAILED;
 }
