@@ -5,6 +5,7 @@
 # timed until the data is on the server's disk. Writes a markdown table and one chart.
 #
 #   bench/report.sh [--build DIR] [--out DIR] [--runs N] [--quick]
+#   bench/report.sh --redraw [--out DIR]     table and chart again from DIR/times.tsv
 #
 # Needs root (mounts), /dev/fuse, and scripts/install-deps.sh --bench (davfs2, gnuplot).
 # Output: DIR/report.md, DIR/report.png, DIR/times.tsv (default DIR: bench/report).
@@ -16,13 +17,15 @@ build="$repo/build"
 out="$here/report"
 runs=3
 quick=0
+redraw=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build="$(cd "$2" && pwd)"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --quick) quick=1; shift ;;
-    *) echo "usage: report.sh [--build DIR] [--out DIR] [--runs N] [--quick]" >&2; exit 2 ;;
+    --redraw) redraw=1; shift ;;
+    *) echo "usage: report.sh [--build DIR] [--out DIR] [--runs N] [--quick] | --redraw [--out DIR]" >&2; exit 2 ;;
   esac
 done
 davctl="$build/davctl"
@@ -38,6 +41,84 @@ out="$(cd "$out" && pwd)"
 
 entries=10000 stats=2000 size=$((1 << 30)) smalls=1000
 if [ "$quick" = 1 ]; then entries=1000 stats=200 size=$((64 << 20)) smalls=100; fi
+
+# ---- table and chart ----------------------------------------------------------------------
+# From $out/times.tsv (workload, client, run, seconds) and $out/conditions.
+draw() {
+  # shellcheck source=/dev/null
+  . "$out/conditions"  # the sizes measured and the load at the end
+/usr/bin/python3 - "$out/times.tsv" "$out" "$entries" "$stats" "$size" "$smalls" "$load" <<'EOF'
+import collections, statistics, sys
+times, out, entries, stats, size, smalls, load = sys.argv[1:8]
+entries, stats, size, smalls = int(entries), int(stats), int(size), int(smalls)
+rows = [l.rstrip("\n").split("\t") for l in open(times)][1:]
+cell = collections.defaultdict(list)
+for w, c, r, s in rows:
+    cell[(w, c)].append(float(s))
+mib = size / 2**20
+# workload, row title, chart label, bytes moved (for a speed)
+work = [
+    ("list", "list a folder of %d files" % entries, "list %d" % entries, None),
+    ("stats", "%d stats in one process" % stats, "%d stats" % stats, None),
+    ("read", "read %d MiB" % mib, "read %d MiB" % mib, size),
+    ("write", "write %d MiB, until on the server" % mib, "write %d MiB" % mib, size),
+    ("extract", "extract %d files of 4 KiB, then `ls -l`, until on the server" % smalls,
+     "extract %d" % smalls, None),
+]
+clients = [("davctl", "davctl"), ("davmount", "davmount"), ("curl", "curl"),
+           ("rclone", "rclone"), ("rclone-mount", "rclone mount"), ("davfs2", "davfs2")]
+def median(w, c):
+    v = cell.get((w, c))
+    return statistics.median(v) if v else None
+def shown(w, c, nbytes):
+    m = median(w, c)
+    if m is None:
+        return "—"
+    text = "%.2f s" % m
+    if nbytes:
+        text += " (%.0f MiB/s)" % (nbytes / 2**20 / m)
+    return text
+with open(out + "/report.md", "w") as f:
+    f.write("| workload | " + " | ".join(name for _, name in clients) + " |\n")
+    f.write("|---|" + "---|" * len(clients) + "\n")
+    for w, title, label, nbytes in work:
+        f.write("| %s | " % title + " | ".join(shown(w, c, nbytes) for c, _ in clients) + " |\n")
+    f.write("\nMedians of %d runs on one local lighttpd; load average %s at the end.\n"
+            % (max(len(v) for v in cell.values()), load))
+with open(out + "/chart.dat", "w") as f:
+    f.write("workload " + " ".join('"%s"' % name for _, name in clients) + "\n")
+    for w, title, label, nbytes in work:
+        values = []
+        for c, _ in clients:
+            m = median(w, c)
+            values.append("%.3f" % m if m is not None else "-")
+        f.write('"%s" %s\n' % (label, " ".join(values)))
+EOF
+gnuplot <<EOF
+set terminal pngcairo size 900,400 font "sans,10"
+set output "$out/report.png"
+set title "Time per workload, one local lighttpd (median of $(tail -n +2 "$out/times.tsv" | cut -f3 | sort -u | grep -c .); lower is better)"
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.9 border -1
+set boxwidth 0.9
+set datafile missing "-"
+set logscale y
+set ylabel "seconds (log scale)"
+set key outside right top
+set grid ytics
+set xtics scale 0
+plot for [i=2:7] "$out/chart.dat" using i:xtic(1) title columnheader(i)
+EOF
+rm -f "$out/chart.dat"
+cat "$out/report.md"
+echo "chart: $out/report.png" >&2
+}
+
+if [ "$redraw" = 1 ]; then
+  draw
+  exit 0
+fi
 
 work="$(mktemp -d /tmp/report.XXXXXX)"
 chmod 755 "$work"
@@ -119,7 +200,7 @@ mount_client() {
 }
 
 unmount_client() {
-  if [ "$1" = davfs2 ]; then umount "$mnt"; else fusermount3 -u "$mnt"; fi
+  if [ "$1" = davfs2 ]; then umount "$mnt" >/dev/null; else fusermount3 -u "$mnt"; fi
   for _ in $(seq 1 600); do mountpoint -q "$mnt" || break; sleep 0.05; done
   wait 2>/dev/null || true
   mounted=()
@@ -209,69 +290,7 @@ for run in $(seq 1 "$runs"); do
 done
 load="$(cut -d' ' -f1-3 /proc/loadavg)"
 echo "load after: $load" >&2
+printf 'entries=%s stats=%s size=%s smalls=%s load="%s"\n' "$entries" "$stats" "$size" "$smalls" "$load" \
+  >"$out/conditions"
 
-# ---- table and chart ----------------------------------------------------------------------
-/usr/bin/python3 - "$times" "$out" "$entries" "$stats" "$size" "$smalls" "$load" <<'EOF'
-import collections, statistics, sys
-times, out, entries, stats, size, smalls, load = sys.argv[1:8]
-entries, stats, size, smalls = int(entries), int(stats), int(size), int(smalls)
-rows = [l.rstrip("\n").split("\t") for l in open(times)][1:]
-cell = collections.defaultdict(list)
-for w, c, r, s in rows:
-    cell[(w, c)].append(float(s))
-mib = size / 2**20
-work = [
-    ("list", "list %d files" % entries, "`ls -l` / lsjson / PROPFIND", None),
-    ("stats", "%d stats" % stats, "stat of each file, one process", None),
-    ("read", "read %d MiB" % mib, "get / cat", size),
-    ("write", "write %d MiB" % mib, "put / copyto / cp, until on the server", size),
-    ("extract", "extract %d files of 4 KiB, then `ls -l`" % smalls, "tar -x / copy, until on the server", None),
-]
-clients = [("davctl", "davctl"), ("davmount", "davmount"), ("curl", "curl"),
-           ("rclone", "rclone"), ("rclone-mount", "rclone mount"), ("davfs2", "davfs2")]
-def median(w, c):
-    v = cell.get((w, c))
-    return statistics.median(v) if v else None
-def shown(w, c, nbytes):
-    m = median(w, c)
-    if m is None:
-        return "—"
-    text = "%.2f s" % m
-    if nbytes:
-        text += " (%.0f MiB/s)" % (nbytes / 2**20 / m)
-    return text
-with open(out + "/report.md", "w") as f:
-    f.write("| workload | " + " | ".join(name for _, name in clients) + " |\n")
-    f.write("|---|" + "---|" * len(clients) + "\n")
-    for w, title, how, nbytes in work:
-        f.write("| %s | " % title + " | ".join(shown(w, c, nbytes) for c, _ in clients) + " |\n")
-    f.write("\nMedians of %d runs on one local lighttpd; load average %s at the end.\n"
-            % (max(len(v) for v in cell.values()), load))
-with open(out + "/chart.dat", "w") as f:
-    f.write("workload " + " ".join('"%s"' % name for _, name in clients) + "\n")
-    for w, title, how, nbytes in work:
-        values = []
-        for c, _ in clients:
-            m = median(w, c)
-            values.append("%.3f" % m if m is not None else "-")
-        f.write('"%s" %s\n' % (title.replace("`", ""), " ".join(values)))
-EOF
-gnuplot <<EOF
-set terminal pngcairo size 1000,460 font "sans,10"
-set output "$out/report.png"
-set title "Time per workload, one local lighttpd (median of $runs; lower is better)"
-set style data histograms
-set style histogram clustered gap 1
-set style fill solid 0.9 border -1
-set boxwidth 0.9
-set datafile missing "-"
-set logscale y
-set ylabel "seconds (log scale)"
-set key top left
-set grid ytics
-set xtics scale 0
-plot for [i=2:7] "$out/chart.dat" using i:xtic(1) title columnheader(i)
-EOF
-rm -f "$out/chart.dat"
-cat "$out/report.md"
-echo "chart: $out/report.png" >&2
+draw
