@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/file_cache.h"
 #include "compiled/cache.h"
 #include "compiled/filesystem.h"
 #include "compiled/logger.h"
@@ -195,20 +196,6 @@ public:
     }
     std::vector<char> block = std::vector<char>(kBlock);
     long long bytes = 0;
-};
-
-class FileCache : public ICacheIO {
-public:
-    explicit FileCache(const std::string& path) : fd(open(path.c_str(), O_RDONLY)) {}
-    ~FileCache() {
-        if (fd >= 0) close(fd);
-    }
-    AERROR ReadData(_READDATA* request) override {
-        ssize_t n = pread(fd, request->buffer, request->capacity, request->offset);
-        request->bytesRead = n > 0 ? n : 0;
-        return n >= 0 ? SUCCESS : CACHE_READ_FAILED;
-    }
-    int fd;
 };
 
 // ---- bare libcurl: one easy handle, the same requests ---------------------------------------
