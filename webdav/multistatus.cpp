@@ -30,6 +30,7 @@
 
 #include <iconv.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
 #include <cstdlib>
@@ -714,17 +715,25 @@ void OnEnd(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
     Guarded(context, [](Reader& r) { r.End(); });
 }
 
+// Character data of the element being read. libxml2 refuses a text node over its limit
+// when it builds a tree; the reader refuses such a value too.
+void Keep(Reader& r, const xmlChar* data, int length) {
+    if (r.textDepth == 0) return;
+    if (r.text.size() + static_cast<size_t>(length) > XML_MAX_TEXT_LENGTH) return r.Stop();
+    r.text.append(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+}
+
 void OnText(void* context, const xmlChar* data, int length) {
     Guarded(context, [&](Reader& r) {
         r.ChildText();
-        if (r.textDepth != 0) r.text.append(reinterpret_cast<const char*>(data), length);
+        Keep(r, data, length);
     });
 }
 
 void OnCdata(void* context, const xmlChar* data, int length) {
     Guarded(context, [&](Reader& r) {
         r.ChildNode(nullptr);
-        if (r.textDepth != 0) r.text.append(reinterpret_cast<const char*>(data), length);
+        Keep(r, data, length);
     });
 }
 
