@@ -12,13 +12,10 @@
 // send(), which both libcurl users in the process call, and counts per side.
 #include <curl/curl.h>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <malloc.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -144,7 +141,8 @@ std::string Encode(const std::string& path) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : path) {
-        if (std::isalnum(c) || c == '/' || c == '_' || c == '-' || c == '.') {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (plain || c == '/' || c == '_' || c == '-' || c == '.') {
             out += static_cast<char>(c);
         } else {
             out += '%';
