@@ -83,7 +83,7 @@ with open(out + "/report.md", "w") as f:
     f.write("|---|" + "---|" * len(clients) + "\n")
     for w, title, label, nbytes in work:
         f.write("| %s | " % title + " | ".join(shown(w, c, nbytes) for c, _ in clients) + " |\n")
-    f.write("\nMedians of %d runs on one local lighttpd; load average %s at the end.\n"
+    f.write("\nMedians of %d runs on one local lighttpd; load average %s.\n"
             % (max(len(v) for v in cell.values()), load))
 with open(out + "/chart.dat", "w") as f:
     f.write("workload " + " ".join('"%s"' % name for _, name in clients) + "\n")
@@ -290,7 +290,7 @@ for run in $(seq 1 "$runs"); do
 done
 load="$(cut -d' ' -f1-3 /proc/loadavg)"
 echo "load after: $load" >&2
-printf 'entries=%s stats=%s size=%s smalls=%s load="%s"\n' "$entries" "$stats" "$size" "$smalls" "$load" \
+printf 'entries=%s stats=%s size=%s smalls=%s load="%s at the end"\n' "$entries" "$stats" "$size" "$smalls" "$load" \
   >"$out/conditions"
 
 draw
