@@ -255,8 +255,9 @@ TEST_F(Davctl, TourOfTheCommands) {
                   Go({"rmdir", "/new"}).status,
               0);
     EXPECT_FALSE(Exists("empty.txt") || Exists("new"));
-    EXPECT_EQ(Go({"stat", "/nowhere"}).Said(),
-              "5 davctl: stat /nowhere: FILE_NOT_FOUND: 404 Not Found\n");
+    Result stats = Go({"stat", "/nowhere", "/docs/readme.txt", "/photos/sub", "--json"});
+    EXPECT_EQ(stats.Said(), "5 davctl: stat /nowhere: FILE_NOT_FOUND: 404 Not Found\n");
+    EXPECT_LT(stats.out.find("readme.txt"), stats.out.find("\n{\"name\":\"sub\"")) << stats.out;
 }
 
 }  // namespace
