@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench/file_cache.h"
 #include "support/real_server.h"
 #include "webdav/protocol.h"
 
@@ -38,23 +39,6 @@ Served& Shared() {
     static Served served;
     return served;
 }
-
-// The host's cache as a file on disk.
-class FileCache : public ICacheIO {
-public:
-    explicit FileCache(const std::string& path) : fd(open(path.c_str(), O_RDONLY)) {}
-    ~FileCache() {
-        if (fd >= 0) close(fd);
-    }
-    AERROR ReadData(_READDATA* request) override {
-        ssize_t n = pread(fd, request->buffer, request->capacity, request->offset);
-        request->bytesRead = n > 0 ? n : 0;
-        return n >= 0 ? SUCCESS : CACHE_READ_FAILED;
-    }
-
-private:
-    int fd;
-};
 
 struct Releaser {
     void operator()(Protocol* p) const { p->Release(); }

@@ -17,7 +17,7 @@ packages=(
 for option in "$@"; do
   case "$option" in
     --ci) packages+=(mmdebstrap clang libclang-rt-14-dev) ;;
-    --bench) packages+=(davfs2 gnuplot-nox iproute2 linux-perf hyperfine) ;;
+    --bench) packages+=(davfs2 gnuplot-nox iproute2 linux-perf hyperfine valgrind iptables libnetfilter-queue-dev) ;;
     *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done

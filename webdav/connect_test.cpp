@@ -11,7 +11,10 @@ AERROR Protocol::TestConnect(char** message) {
         long offered = WEBDAV_CURLAUTH_ANY;
         _CURLRTN result = do_propfind(nullptr, WEBDAV_CURLAUTH_ANY, "1", &offered);
 
-        if (result.code == CURLE_SSL_CONNECT_ERROR && tlsFallback.load() == 0) {
+        if (result.code == CURLE_SSL_CONNECT_ERROR && tlsFallback.load() == 0 && !checks_server()) {
+            // Only a failed handshake is retried, and only where nothing is checked: a
+            // refused certificate or pin is final, and whoever breaks one handshake must not
+            // talk a connection that asked for checks into old ciphers.
             log_line(LOG_ERROR | LOG_PROTOCOL, "%s TestConnect , curl error: [%d]", "TestConnect",
                      result.code);
             log_line(LOG_ERROR | LOG_PROTOCOL, "%s retry to TestConnect for SSLv3", "TestConnect");

@@ -49,13 +49,15 @@ private:
     size_t fedBytes = 0;
 };
 
-// A PROPFIND answer turned into records while it arrives: every response the
-// parser has finished becomes a record at once and leaves the tree, so a big
-// listing never holds its whole tree and the work overlaps the transfer. The
-// records are those parsePropfindAnswer gives for the whole document.
+// A PROPFIND answer turned into records while it arrives: libxml2 reads it
+// with callbacks (no tree is built), and every response becomes a record as
+// soon as its end tag is read, so a big listing never holds more than one
+// response besides its records and the work overlaps the transfer. The records
+// are those parsePropfindAnswer gives for the tree of the whole document, and
+// the same documents are refused as by ParseMultistatus.
 class MultistatusRecords {
 public:
-    explicit MultistatusRecords(Protocol& owner) : protocol(owner) {}
+    explicit MultistatusRecords(Protocol& owner);
     ~MultistatusRecords();
     MultistatusRecords(const MultistatusRecords&) = delete;
     MultistatusRecords& operator=(const MultistatusRecords&) = delete;
@@ -63,19 +65,20 @@ public:
     // Never throws (it runs inside the transport's callbacks). False once the answer is
     // known to be unusable: the rest need not be fetched.
     bool Feed(const char* data, size_t size);
-    size_t fed() const { return stream.fed(); }
+    size_t fed() const { return fedBytes; }
     // Ends the answer: false, and no records, unless it was a well-formed
     // document without a DTD and every record could be built.
     bool Finish();
     // Hands over the records in document order (the caller frees them).
     nodeinfo* Take();
 
-private:
-    void Append(nodeinfo* chain);
+    struct Reader;  // where the callbacks are in the document
 
-    Protocol& protocol;
-    MultistatusStream stream;
-    nodeinfo* head = nullptr;
-    nodeinfo* tail = nullptr;
+private:
+    bool Parse(const char* data, int size, int terminate);
+
+    std::unique_ptr<Reader> reader;
+    xmlParserCtxtPtr context = nullptr;
+    size_t fedBytes = 0;
     bool failed = false;
 };

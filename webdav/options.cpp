@@ -36,6 +36,66 @@ void ReadText(Json& document, const char* path, std::string& field) {
 void ReadInt(Json& document, const char* path, int& field) {
     if (document.HasObject(path)) field = static_cast<int>(document.GetObject(path));
 }
+// The TLS members must have their JSON type: a host that wrote "verify_tls":1 or a CA file as
+// a number asked for a check and must not silently get none. Throws INVALID_PARAMETER.
+void ReadSwitch(Json& document, const char* path, bool& field) {
+    if (!document.HasObject(path)) return;
+    std::shared_ptr<json_t> value = document.GetObject(path);
+    if (!json_is_boolean(value.get())) throw INVALID_PARAMETER;
+    field = json_is_true(value.get());
+}
+void ReadTlsText(Json& document, const char* path, std::string& field) {
+    if (!document.HasObject(path)) return;
+    std::shared_ptr<json_t> value = document.GetObject(path);
+    if (!json_is_string(value.get())) throw INVALID_PARAMETER;
+    field.assign(json_string_value(value.get()), json_string_length(value.get()));
+}
+
+// libcurl's own CA bundle and folder, for connections that name no CA file: a handle given
+// null for them would trust no CA at all rather than the system's.
+struct SystemCas {
+    std::string file, folder;
+};
+const SystemCas& SystemCaDefaults() {
+    static const SystemCas defaults = [] {
+        SystemCas found;
+        std::shared_ptr<CURL> fresh(curl_easy_init(), [](CURL* h) {
+            if (h) curl_easy_cleanup(h);
+        });
+        char* text = nullptr;
+        if (fresh && curl_easy_getinfo(fresh.get(), CURLINFO_CAINFO, &text) == CURLE_OK && text)
+            found.file = text;
+        text = nullptr;
+        if (fresh && curl_easy_getinfo(fresh.get(), CURLINFO_CAPATH, &text) == CURLE_OK && text)
+            found.folder = text;
+        return found;
+    }();
+    return defaults;
+}
+
+const char* OrNull(const std::string& text) {
+    return text.empty() ? nullptr : text.c_str();
+}
+
+// Every TLS option, also when the connection has none: the handle may come straight from a
+// connection with another CA file, pin, client certificate or verification switch.
+void ApplyTls(CURL* handle, const Protocol& p) {
+    const bool verify = p.verifyTls || !p.caFile.empty();
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+    // A CA file replaces the system's CAs, their folder included.
+    const SystemCas& system = SystemCaDefaults();
+    curl_easy_setopt(handle, CURLOPT_CAINFO,
+                     p.caFile.empty() ? OrNull(system.file) : p.caFile.c_str());
+    curl_easy_setopt(handle, CURLOPT_CAPATH, p.caFile.empty() ? OrNull(system.folder) : nullptr);
+    curl_easy_setopt(handle, CURLOPT_PINNEDPUBLICKEY, OrNull(p.pinnedPubKey));
+    curl_easy_setopt(handle, CURLOPT_SSLCERT, OrNull(p.clientCert));
+    curl_easy_setopt(handle, CURLOPT_SSLKEY, OrNull(p.clientKey));
+    // Old ciphers only where nothing is checked: one broken handshake must not weaken a
+    // connection that asked for checks.
+    const bool fallback = p.ssl && p.tlsFallback.load() == 1 && !p.checks_server();
+    curl_easy_setopt(handle, CURLOPT_SSL_CIPHER_LIST, fallback ? "TLSv1" : nullptr);
+}
 
 }  // namespace
 
@@ -90,6 +150,15 @@ AERROR Protocol::apply_option(const char* name, const char* value) {
             bool hasOption = document.HasObject("/data/option");
             int option = hasOption ? static_cast<int>(document.GetObject("/data/option")) : 0;
 
+            bool newVerifyTls = verifyTls;
+            std::string newCaFile = caFile, newPinnedPubKey = pinnedPubKey;
+            std::string newClientCert = clientCert, newClientKey = clientKey;
+            ReadSwitch(document, "/data/verify_tls", newVerifyTls);
+            ReadTlsText(document, "/data/ca_file", newCaFile);
+            ReadTlsText(document, "/data/pinned_pubkey", newPinnedPubKey);
+            ReadTlsText(document, "/data/client_cert", newClientCert);
+            ReadTlsText(document, "/data/client_key", newClientKey);
+
             user = newUser;
             password = newPassword;
             userAgent = newAgent;
@@ -105,6 +174,11 @@ AERROR Protocol::apply_option(const char* name, const char* value) {
                 if (option & 0x80) features = PT_FEATURE_800;
                 if (option & 0x800) convertNames = true;
             }
+            verifyTls = newVerifyTls;
+            caFile = newCaFile;
+            pinnedPubKey = newPinnedPubKey;
+            clientCert = newClientCert;
+            clientKey = newClientKey;
         } catch (...) {
             // JSON, but not the shape we read: nothing but exInfo has changed.
             return INVALID_PARAMETER;
@@ -123,12 +197,7 @@ void Protocol::set_extra_opts(std::shared_ptr<CURLLogger> request, int authType)
     if (handle == nullptr) return;
     request->SetAnswerLimit(maxAnswer);
 
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
-    if (ssl && tlsFallback.load() == 1)
-        curl_easy_setopt(handle, CURLOPT_SSL_CIPHER_LIST, "TLSv1");
-    else
-        curl_easy_setopt(handle, CURLOPT_SSL_CIPHER_LIST, static_cast<char*>(nullptr));
+    ApplyTls(handle, *this);
 
     curl_easy_setopt(handle, CURLOPT_HTTPAUTH,
                      static_cast<unsigned long>(static_cast<unsigned int>(authType)));
@@ -157,4 +226,8 @@ void Protocol::set_extra_opts(std::shared_ptr<CURLLogger> request, int authType)
         curl_easy_setopt(handle, CURLOPT_PROXYPORT, 0L);
         curl_easy_setopt(handle, CURLOPT_PROXYUSERPWD, static_cast<char*>(nullptr));
     }
+}
+
+bool Protocol::checks_server() const {
+    return verifyTls || !caFile.empty() || !pinnedPubKey.empty();
 }

@@ -89,6 +89,9 @@ public:
     _CURLRTN do_propfind(const char* path, int authType, const char* depth, long* offeredAuth,
                          MultistatusRecords* records = nullptr);
     void set_extra_opts(std::shared_ptr<CURLLogger> request, int authType);
+    // The mount asked to check the server (verification, a CA file or a pin): it never falls
+    // back to old ciphers.
+    bool checks_server() const;
     void get_err_msg(_CURLRTN result, char** message);
     // The result of op from its request's answer (one table for every operation), with the
     // host's message: made from answer unless described (it tells of an earlier answer),
@@ -164,6 +167,12 @@ public:
     std::string exInfo;
     long long speedLimit = 0;
     std::atomic<int> tlsFallback{0};
+    // TLS choices of "ex_info"; with none of them the server is not checked at all.
+    bool verifyTls = false;    // the chain (system CAs) and the host name
+    std::string caFile;        // PEM: the CAs trusted instead of the system's; implies verifyTls
+    std::string pinnedPubKey;  // "sha256//<base64>[;...]": the server's key must be one of them
+    std::string clientCert;    // PEM, presented to servers that ask for one
+    std::string clientKey;     // PEM, when not in clientCert
     bool (*quotaCallback)(void* context, void* protocol, long long* total,
                           long long* remaining) = nullptr;
     void* quotaContext = nullptr;

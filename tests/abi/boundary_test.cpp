@@ -19,7 +19,7 @@ void* operator new(size_t size) {
 
 namespace {
 
-const std::string kClosed = "http://127.0.0.1:1/dav";  // nothing listens on port 1 (tcpmux)
+const std::string kClosed = ClosedLoopbackUrl("/dav");
 
 // Calls slot Slot of the object's table as the host's compiler does: the object first, then
 // the arguments as the host's slot list declares them (strings and shared pointers by value).

@@ -12,11 +12,18 @@ namespace {
 
 constexpr int kThreads = 8, kRounds = 3, kRequestsPerRound = 8;  // as Operate sends them
 
-// An answer every operation takes as success: a multistatus describing one small file.
-const char kAnswer[] =
-    "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/f</D:href>"
-    "<D:propstat><D:prop><D:resourcetype/><D:getcontentlength>5</D:getcontentlength></D:prop>"
-    "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response></D:multistatus>";
+// An answer every operation takes as success: a multistatus describing small files, one in the
+// root and every one a stat asks for.
+std::string Answer() {
+    std::string answer = "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\">", file;
+    for (int i = -1; i < 2 * kThreads * kRounds; ++i) {
+        file = i < 0 ? "/f" : (i % 2 ? "/up/" : "/moved/") + std::to_string(i / 2) + ".f-x";
+        answer += "<D:response><D:href>/dav" + file +
+                  "</D:href><D:propstat><D:prop><D:resourcetype/>"
+                  "<D:getcontentlength>5</D:getcontentlength></D:prop></D:propstat></D:response>";
+    }
+    return answer + "</D:multistatus>";
+}
 
 void Operate(IProtocol_V2* p, int thread) {
     for (int round = 0; round < kRounds; ++round) {
@@ -40,7 +47,7 @@ void Operate(IProtocol_V2* p, int thread) {
 TEST(Concurrency, EightThreadsOnOneObjectThenOnOneEach) {
     ScriptedServer server;
     const int requests = 1 + kThreads + 2 * kThreads * kRounds * kRequestsPerRound;
-    for (int i = 0; i < requests; ++i) server.Respond(207, kAnswer);
+    for (int i = 0; i < requests; ++i) server.Respond(207, Answer());
     TestHost host;
     auto connected = [&] {  // configured and tested before any other use, as hosts do
         ProtocolPtr p = host.Create(server.url() + "/dav");
@@ -89,7 +96,7 @@ private:
 TEST(Concurrency, LoggersSwappedAndDeletedWhileEightThreadsLog) {
     constexpr int kStats = 25;
     ScriptedServer server;
-    for (int i = 0; i < kThreads * kStats; ++i) server.Respond(207, kAnswer);
+    for (int i = 0; i < kThreads * kStats; ++i) server.Respond(207, Answer());
     TestHost host(PluginPath(), false);
     ProtocolPtr p = host.Create(server.url() + "/dav");
     std::atomic<int> late{0}, running{kThreads};

@@ -71,7 +71,9 @@ protected:
     void SetUp() override {
         logger.store(&log);
         const Row& row = GetParam();
-        server = std::make_unique<RealServer>(row.kind, RealServerOptions{row.auth, row.tls});
+        RealServerOptions options;
+        options.auth = row.auth, options.tls = row.tls;
+        server = std::make_unique<RealServer>(row.kind, options);
         ASSERT_TRUE(server->ok()) << server->error();
         p = Open(server->user().c_str(), server->password().c_str());
     }

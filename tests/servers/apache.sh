@@ -20,6 +20,7 @@ SSLCertificateFile "$workdir/cert.pem"
 SSLCertificateKeyFile "$workdir/key.pem"
 SSLSessionCache "shmcb:$workdir/ssl_scache(64000)"
 EOF
+    [ -z "$client_ca" ] || printf 'SSLVerifyClient require\nSSLCACertificateFile "%s"\n' "$workdir/client-ca.pem"
     cat <<EOF
 ServerRoot "$workdir"
 ServerName 127.0.0.1

@@ -5,22 +5,26 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 die() { echo "start.sh: $*" >&2 && exit 1; }
-usage() { die "usage: start.sh <kind> <workdir> [--auth basic|digest|none] [--tls] [--user U --password P]"; }
+usage() { die "usage: start.sh <kind> <workdir> [--auth basic|digest|none] [--tls] [--user U --password P] [--cert PEM --key PEM] [--client-ca PEM]"; }
 
 [ $# -ge 2 ] || usage
 kind="$1" workdir="$2"
 shift 2
-auth=basic tls=0 user=alice password=secret
+auth=basic tls=0 user=alice password=secret cert="" key="" client_ca=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --tls) tls=1 && shift ;;
-    --auth | --user | --password) [ $# -ge 2 ] || usage && declare "${1#--}=$2" && shift 2 ;;
+    --auth | --user | --password | --cert | --key | --client-ca)
+      [ $# -ge 2 ] || usage && name="${1#--}" && declare "${name//-/_}=$2" && shift 2 ;;
     *) usage ;;
   esac
 done
 case "$auth" in basic | digest | none) ;; *) die "unknown --auth '$auth'" ;; esac
 case "$user" in *:*) die "a user name must not hold ':'" ;; esac
 [ -f "$here/$kind.sh" ] || die "unknown server kind '$kind'"
+[ "${cert:+1}" = "${key:+1}" ] || die "--cert and --key go together"
+[ -z "$client_ca" ] || [ "$kind" = apache ] || die "--client-ca is for apache"
+[ -z "$cert$client_ca" ] || tls=1
 mkdir -p "$workdir/root"
 workdir="$(cd "$workdir" && pwd)" root="$workdir/root"
 [ ! -e "$workdir/server.pgid" ] || die "$workdir already has a running server"
@@ -36,11 +40,14 @@ printf '%s:%s:%s\n' "$user" "$realm" "$ha1" >"$workdir/htdigest"
 # What the servers run by a script of ours read.
 export DAV_WORK="$workdir" DAV_ROOT="$root" DAV_AUTH="$auth" DAV_REALM="$realm" DAV_USER="$user" \
   DAV_PASSWORD="$password" DAV_TLS="$tls" DAV_PORT=""
-if [ "$tls" = 1 ]; then
+if [ -n "$cert" ]; then
+  cp "$cert" "$workdir/cert.pem" && cp "$key" "$workdir/key.pem"
+elif [ "$tls" = 1 ]; then
   openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
     -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout "$workdir/key.pem" \
     -out "$workdir/cert.pem" >"$workdir/openssl.log" 2>&1 || die "openssl: $(cat "$workdir/openssl.log")"
 fi
+[ -z "$client_ca" ] || cp "$client_ca" "$workdir/client-ca.pem"
 # As root, servers that can drop to a service account do; that account must own the tree.
 run_user="" run_group=""
 if [ "$(id -u)" = 0 ]; then
@@ -55,7 +62,10 @@ fi
 ready() {
   for _ in $(seq 300); do
     kill -0 "$1" 2>/dev/null || return 1
-    [ "$(curl -sk -o /dev/null -w '%{http_code}' --max-time 5 -X OPTIONS "$url/")" = 000 ] || return 0
+    status=0 && code="$(curl -sk -o /dev/null -w '%{http_code}' --max-time 5 -X OPTIONS "$url/")" || status=$?
+    [ "$code" = 000 ] || return 0
+    # Asking for a client certificate, it ends curl's handshake (35) or its first read (56).
+    [ -z "$client_ca" ] || case "$status" in 35 | 56) return 0 ;; esac
     sleep 0.1
   done
   return 1

@@ -11,3 +11,7 @@ inline std::string PluginPath() {
     const char* path = std::getenv("WEBDAV_PLUGIN");
     return path != nullptr && *path != '\0' ? path : WEBDAV_PLUGIN_PATH;
 }
+// A loopback address where nothing listens: port 1 (tcpmux) is never served here.
+inline std::string ClosedLoopbackUrl(const std::string& path = "") {
+    return "http://127.0.0.1:1" + path;
+}

@@ -1,6 +1,5 @@
-// A scripted HTTP/1.1 server on 127.0.0.1 for client tests: each request is
-// answered with the next response the test queued, and every request and
-// connection is recorded so tests can assert exactly what went on the wire.
+// A scripted HTTP/1.1 server on 127.0.0.1 for client tests: it answers each request with
+// the next queued response and records every request, so tests see what went on the wire.
 #pragma once
 
 #include <atomic>
@@ -22,15 +21,12 @@ struct ScriptedResponse {
     std::string raw;            // when set, sent as it stands instead of the fields above
 
     int delayMs = 0;  // wait before answering
-    // A "Transfer-Encoding: chunked" entry in headers makes the body go out
-    // chunk-encoded (one chunk per piece) without "Content-Length".
+    // With a "Transfer-Encoding: chunked" header each piece goes out as one chunk.
     size_t chunkSize = 0;                // send the body in pieces of this size (0: at once) ...
     int chunkDelayMs = 0;                // ... with this pause between pieces
     long long closeAfterBodyBytes = -1;  // close the connection after this many body bytes
-    bool close = false;                  // close the connection after the answer (add a
-                                         // "Connection: close" header yourself to announce it)
-    bool hangUp = false;  // read the request, then close without answering: a kept-alive
-                          // connection the server dropped while the client reused it
+    bool close = false;                  // close after the answer (announcing it is up to headers)
+    bool hangUp = false;  // read the request, close unanswered: a dropped kept-alive connection
 
     // Requests that carry "Expect: 100-continue":
     enum class ExpectMode {
@@ -61,11 +57,10 @@ public:
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-    int port() const;
-    std::string url() const;  // "http://127.0.0.1:<port>"
+    int port() const { return listeningPort; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(listeningPort); }
 
     void Enqueue(ScriptedResponse response);
-    // Shorthand for a simple answer.
     void Respond(int status, std::string body = "",
                  std::vector<std::pair<std::string, std::string>> headers = {});
 
@@ -78,4 +73,5 @@ public:
 private:
     struct Impl;
     Impl* impl;
+    int listeningPort = 0;
 };

@@ -86,8 +86,9 @@ protected:
     }
     std::string Remote(const std::string& path) { return ReadFile(server.root() + "/" + path); }
     bool Exists(const std::string& path) { return fs::exists(server.root() + "/" + path); }
-    Result Go(std::vector<std::string> args, std::string password = "secret") {
-        args.insert(args.begin(), server.url());
+    Result Go(std::vector<std::string> args, std::string password = "secret",
+              const std::string& url = "") {
+        args.insert(args.begin(), url.empty() ? server.url() : url);
         return Finish(Start(args, local, "WEBDAV_USER=alice WEBDAV_PASSWORD=" + password), local);
     }
     Result Bare(const std::vector<std::string>& args) { return Finish(Start(args, local), local); }
@@ -142,6 +143,20 @@ TEST_F(Davctl, TlsChoicesReachTheOptionDocumentOrAreUsageErrors) {
     EXPECT_NE(hint.find("--cacert FILE, or skip the check with --insecure"), std::string::npos);
     EXPECT_EQ(TlsHint("SSL: public key does not match pinned public key"), hint);
     EXPECT_EQ(TlsHint("Failed to connect to 127.0.0.1 port 1"), "");
+    // A server of a private CA: refused with the hint, then trusted with --cacert, or unchecked.
+    TestCertificates certs;
+    RealServerOptions options;
+    options.cert = certs("server.pem"), options.key = certs("server.key");
+    RealServer tls("lighttpd", options);
+    ASSERT_TRUE(tls.ok()) << tls.error();
+    EXPECT_EQ(Go({"ls"}, "secret", tls.url()).Said(),
+              "3 davctl: connect to " + tls.url() +
+                  ": FAILED: SSL certificate problem: unable to get local issuer certificate\n"
+                  "davctl: " +
+                  hint + "\n");
+    EXPECT_EQ(Go({"ls", "--cacert", certs("ca.pem")}, "secret", tls.url()).Said() +
+                  Go({"ls", "-k"}, "secret", tls.url()).Said(),
+              "0 0 ");
 }
 
 // What the user did not name is never deleted or replaced: one line, exit 3, files as they were.
@@ -240,8 +255,9 @@ TEST_F(Davctl, TourOfTheCommands) {
                   Go({"rmdir", "/new"}).status,
               0);
     EXPECT_FALSE(Exists("empty.txt") || Exists("new"));
-    EXPECT_EQ(Go({"stat", "/nowhere"}).Said(),
-              "5 davctl: stat /nowhere: FILE_NOT_FOUND: 404 Not Found\n");
+    Result stats = Go({"stat", "/nowhere", "/docs/readme.txt", "/photos/sub", "--json"});
+    EXPECT_EQ(stats.Said(), "5 davctl: stat /nowhere: FILE_NOT_FOUND: 404 Not Found\n");
+    EXPECT_LT(stats.out.find("readme.txt"), stats.out.find("\n{\"name\":\"sub\"")) << stats.out;
 }
 
 }  // namespace

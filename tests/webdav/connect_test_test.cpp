@@ -1,184 +1,94 @@
-// The connection test: verdicts, the learnt authentication scheme, its log
-// lines and messages, and the one-time fallback after a failed TLS handshake.
+// The connection test: its verdicts, the authentication scheme it learns or
+// forgets, and the one fallback to old TLS ciphers after a failed handshake.
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "common/logstate.h"
-#include "idle_pool.h"
 #include "raw_listener.h"
-#include "support/host_doubles.h"
-#include "support/real_server.h"
-#include "support/scripted_server.h"
-#include "webdav/protocol.h"
+#include "support/dataops_fixture.h"
 
 namespace {
 
-const int kTrace = LOG_TRACE | LOG_PROTOCOL;  // 1025
-const int kError = LOG_ERROR | LOG_PROTOCOL;  // 1032
+using ConnectTest = DataOpsTest;
 
-const char kListing[] =
-    "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/</D:href>"
-    "<D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop>"
-    "</D:propstat></D:response></D:multistatus>";
-
-class ConnectTest : public ::testing::Test {
-protected:
-    void SetUp() override { logger.store(&log); }
-    void TearDown() override { logger.store(nullptr); }
-
-    std::string Take(Protocol& protocol, char*& message) {
-        std::string text = message ? message : "<null>";
-        protocol.FreeMsg(message);
-        message = nullptr;
-        return text;
-    }
-    // Lines the test itself wrote (the transport logs at other levels).
-    std::vector<std::string> TestLines() {
-        std::vector<std::string> lines;
-        for (auto& line : log.Lines())
-            if ((line.level == kTrace || line.level == kError) &&
-                line.text.find("TestConnect") != std::string::npos)
-                lines.push_back(std::to_string(line.level) + " " + line.text);
-        return lines;
-    }
-
-    IdlePoolSetAside fresh;  // no authentication state left by other tests
-    RecordingLogger log;
-    ScriptedServer server;
-};
-
-TEST_F(ConnectTest, SuccessLearnsTheOfferedScheme) {
-    Protocol protocol((server.url() + "/dav").c_str(), nullptr);
-    protocol.SetOpt("user", "alice");
-    protocol.SetOpt("password", "secret");
-    protocol.authType = 2;  // whatever was learnt before is forgotten first
-    server.Respond(401, "", {{"WWW-Authenticate", "Basic realm=\"r\""}});
-    server.Respond(207, kListing, {{"Content-Type", "application/xml"}});
-    char* message = nullptr;
-    EXPECT_EQ(protocol.TestConnect(&message), SUCCESS);
-    EXPECT_EQ(Take(protocol, message), "207 Multi-Status");
-    EXPECT_EQ(protocol.authType.load(), 1);
-    EXPECT_EQ(TestLines(), std::vector<std::string>{"1025 TestConnect WebDAV auth type : [1]"});
-
-    auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].method, "PROPFIND");
-    EXPECT_EQ(requests[0].target, "/dav");
-    EXPECT_EQ(requests[0].Header("Depth"), "1");
-    EXPECT_EQ(requests[1].Header("Authorization"), "Basic YWxpY2U6c2VjcmV0");
-}
-
-TEST_F(ConnectTest, NoAuthenticationNeededKeepsEveryScheme) {
-    Protocol protocol((server.url() + "/dav").c_str(), nullptr);
-    server.Respond(207, kListing);
-    EXPECT_EQ(protocol.TestConnect(nullptr), SUCCESS);
-    EXPECT_EQ(protocol.authType.load(), WEBDAV_CURLAUTH_ANY);
-    EXPECT_EQ(TestLines(),
-              std::vector<std::string>{"1025 TestConnect WebDAV auth type : [FFFFFFEF]"});
-    EXPECT_TRUE(log.Has(kError, "do_propfind Got auth type but not support"));
-}
-
-TEST_F(ConnectTest, RefusalForgetsTheLearntScheme) {
-    Protocol protocol((server.url() + "/dav").c_str(), nullptr);
-    server.Respond(401, "", {{"WWW-Authenticate", "Basic realm=\"r\""}});
-    server.Respond(207, kListing);
-    ASSERT_EQ(protocol.TestConnect(nullptr), SUCCESS);
-    ASSERT_EQ(protocol.authType.load(), 1);
-    log.Clear();
-
-    // libcurl may try the (empty) credentials once more before giving up.
-    for (int i = 0; i < 2; ++i)
-        server.Respond(401, "", {{"WWW-Authenticate", "Basic realm=\"r\""}});
-    char* message = nullptr;
-    EXPECT_EQ(protocol.TestConnect(&message), ACCESS_DENIED);
-    EXPECT_EQ(Take(protocol, message), "401 Unauthorized");
-    EXPECT_EQ(protocol.authType.load(), WEBDAV_CURLAUTH_ANY);
-    EXPECT_TRUE(TestLines().empty()) << log.Dump();  // HTTP failures are not logged here
-}
-
-TEST_F(ConnectTest, HttpFailuresMapToResults) {
-    struct Case {
-        int status;
-        AERROR verdict;
-        const char* message;
+TEST_F(ConnectTest, VerdictsAndTheLearntScheme) {
+    // the answers (none: nothing listens) and the schemes each 401 offers; the verdict, the
+    // scheme then used (any other outcome than success forgets what was learnt), the message,
+    // whether the scheme was logged, and each request's Depth and the scheme it answered with
+    using Row = std::tuple<std::vector<int>, std::string, std::string>;
+    // clang-format off
+    const std::string once = " PROPFIND /dav 1;", again = once + " PROPFIND /dav 1 ";
+    const Row rows[] = {
+        {{401, 207}, "Basic", "0 1 207 Multi-Status logged;" + again + "Basic;"},
+        {{401, 207}, "Digest", "0 2 207 Multi-Status logged;" + again + "Digest;"},
+        {{401, 207}, "Basic Digest", "0 FFFFFFEF 207 Multi-Status logged;" + again + "Digest;"},
+        {{207}, "", "0 FFFFFFEF 207 Multi-Status logged;" + once},
+        {{401, 401}, "Basic", "23 FFFFFFEF 401 Unauthorized;" + again + "Basic;"},
+        {{403}, "", "23 FFFFFFEF 403 Forbidden;" + once},
+        {{404}, "", "19 FFFFFFEF 404 Not Found;" + once},
+        {{500}, "", "1 FFFFFFEF 500 Internal Server Error;" + once},
+        {{}, "", "1 FFFFFFEF Failed;"},
     };
-    for (Case c :
-         {Case{403, ACCESS_DENIED, "403 Forbidden"}, Case{404, PATH_NOT_FOUND, "404 Not Found"},
-          Case{500, FAILED, "500 Internal Server Error"},
-          Case{405, FAILED, "405 Method Not Allowed"}}) {
-        ScriptedServer one;
-        Protocol protocol((one.url() + "/dav").c_str(), nullptr);
-        protocol.authType = 1;
-        one.Respond(c.status, "");
-        char* message = nullptr;
-        EXPECT_EQ(protocol.TestConnect(&message), c.verdict) << c.status;
-        EXPECT_EQ(Take(protocol, message), c.message);
-        EXPECT_EQ(protocol.authType.load(), WEBDAV_CURLAUTH_ANY);
-        EXPECT_TRUE(one.Failures().empty());
+    // clang-format on
+    for (auto& [statuses, schemes, expected] : rows) {
+        size_t before = server.Requests().size();
+        std::vector<std::pair<std::string, std::string>> offers;
+        for (std::string scheme : {"Basic", "Digest"})
+            if (schemes.find(scheme) != std::string::npos)
+                offers.push_back({"WWW-Authenticate", scheme + " realm=\"r\", nonce=\"n\""});
+        for (int status : statuses)
+            server.Respond(status, Multistatus({{"/dav/", -1}}),
+                           status == 401 ? offers : decltype(offers){});
+        Protocol p(((statuses.empty() ? ClosedLoopbackUrl() : server.url()) + "/dav").c_str(),
+                   nullptr);
+        p.SetOpt("ex_info", R"({"data":{"user":"alice","pwd":"secret"}})");
+        p.authType = 8;  // learnt by an earlier test
+        log.Clear();
+        char *message = nullptr, scheme[16];
+        AERROR verdict = p.TestConnect(&message);
+        snprintf(scheme, sizeof scheme, "%X", p.authType.load());
+        std::string text = Take(message);
+        std::string outcome =
+            std::to_string(verdict) + " " + scheme + " " + text.substr(0, text.find(" to "));
+        if (log.Has(kTraceProtocol, std::string("TestConnect WebDAV auth type : [") + scheme + "]"))
+            outcome += " logged";
+        outcome += ";";
+        auto sent = server.Requests();
+        for (size_t i = before; i < sent.size(); ++i) {
+            std::string answered = sent[i].Header("Authorization");
+            outcome += " " + sent[i].method + " " + sent[i].target + " " + sent[i].Header("Depth") +
+                       (answered.empty() ? "" : " " + answered.substr(0, answered.find(' '))) + ";";
+        }
+        EXPECT_EQ(outcome, expected);
     }
-    EXPECT_TRUE(TestLines().empty()) << log.Dump();
 }
 
-TEST_F(ConnectTest, NoServerListening) {
-    int port;
-    {
-        ScriptedServer gone;
-        port = gone.port();
+// Whether a TLS ClientHello offers the cipher suite (two bytes).
+bool Offers(const std::string& hello, const char* suite) {
+    auto byte = [&](size_t i) { return static_cast<size_t>(static_cast<uint8_t>(hello.at(i))); };
+    size_t at = 44 + byte(43);  // record, handshake, version, random and session id
+    for (size_t i = at + 2; i < at + 2 + (byte(at) << 8 | byte(at + 1)); i += 2)
+        if (hello.compare(i, 2, suite) == 0) return true;
+    return false;
+}
+
+TEST_F(ConnectTest, AFailedHandshakeFallsBackOnceAndForThatObjectOnly) {
+    auto hellos = FirstBytes([](int port) {
+        const std::string url = "https://127.0.0.1:" + std::to_string(port) + "/dav";
+        Protocol once(url.c_str(), nullptr), modern(url.c_str(), nullptr),
+            off(url.c_str(), nullptr);
+        off.tlsFallback = 1;
+        off.SetOpt("ssl", "false");  // the URL still selects TLS, but not the old ciphers
+        EXPECT_EQ(once.TestConnect(nullptr), FAILED);
+        EXPECT_EQ(once.tlsFallback.load(), 1);
+        EXPECT_EQ(once.TestConnect(nullptr), FAILED);  // the fallback is not taken twice
+        EXPECT_EQ(modern.GetFileList(nullptr, nullptr, nullptr), FAILED);  // same pooled handle
+        EXPECT_EQ(off.GetFileList(nullptr, nullptr, nullptr), FAILED);
+    });
+    ASSERT_EQ(hellos.size(), 5u);
+    const bool modernSuites[] = {true, false, false, true, true};
+    for (size_t i = 0; i < hellos.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(Offers(hellos[i], "\xC0\x13"));  // ECDHE-RSA-AES128-SHA, a TLSv1 cipher
+        EXPECT_EQ(Offers(hellos[i], "\xC0\x2F"), modernSuites[i]);  // its GCM successor
     }
-    Protocol protocol(("http://127.0.0.1:" + std::to_string(port) + "/dav").c_str(), nullptr);
-    char* message = nullptr;
-    EXPECT_EQ(protocol.TestConnect(&message), FAILED);
-    std::string text = Take(protocol, message);
-    EXPECT_NE(text.find("127.0.0.1"), std::string::npos) << text;
-    EXPECT_EQ(TestLines(),
-              std::vector<std::string>{"1032 TestConnect TestConnect , curl error: [7]"});
-    EXPECT_EQ(protocol.tlsFallback.load(), 0);
-}
-
-TEST_F(ConnectTest, FailedHandshakeFallsBackOnceAndOnlyOnce) {
-    RawListener plain(RawListener::PlainTextAnswer());
-    Protocol protocol(("https://127.0.0.1:" + std::to_string(plain.port()) + "/dav").c_str(),
-                      nullptr);
-    char* message = nullptr;
-    EXPECT_EQ(protocol.TestConnect(&message), FAILED);
-    EXPECT_FALSE(Take(protocol, message).empty());
-    EXPECT_EQ(protocol.tlsFallback.load(), 1);
-    EXPECT_EQ(plain.Connections(), 2);
-    EXPECT_EQ(TestLines(), (std::vector<std::string>{
-                               "1032 TestConnect TestConnect , curl error: [35]",
-                               "1032 TestConnect retry to TestConnect for SSLv3",
-                               "1032 TestConnect TestConnect , curl error: [35]",
-                           }));
-
-    // A later test does not retry.
-    log.Clear();
-    EXPECT_EQ(protocol.TestConnect(nullptr), FAILED);
-    EXPECT_EQ(plain.Connections(), 3);
-    EXPECT_EQ(TestLines(),
-              std::vector<std::string>{"1032 TestConnect TestConnect , curl error: [35]"});
-}
-
-TEST_F(ConnectTest, FallbackAttemptCanSucceed) {
-    RealServer tls("lighttpd", {"none", true});
-    ASSERT_TRUE(tls.ok()) << tls.error();
-    std::string tlsPort = tls.url().substr(tls.url().rfind(':') + 1);
-    tlsPort = tlsPort.substr(0, tlsPort.find('/'));
-    // The first handshake meets plain text, the second reaches the server.
-    RawListener front(RawListener::PlainThenForward(1, std::stoi(tlsPort)));
-    Protocol protocol(("https://127.0.0.1:" + std::to_string(front.port()) + "/dav").c_str(),
-                      nullptr);
-    char* message = nullptr;
-    EXPECT_EQ(protocol.TestConnect(&message), SUCCESS) << log.Dump();
-    EXPECT_EQ(Take(protocol, message), "207 Multi-status");  // lighttpd's spelling
-    EXPECT_EQ(protocol.tlsFallback.load(), 1);
-    EXPECT_EQ(TestLines(), (std::vector<std::string>{
-                               "1032 TestConnect TestConnect , curl error: [35]",
-                               "1032 TestConnect retry to TestConnect for SSLv3",
-                               "1025 TestConnect WebDAV auth type : [FFFFFFEF]",
-                           }));
 }
 
 }  // namespace

@@ -1,99 +1,105 @@
-// The message beside a result: transport error text, or the final status line.
+// What the host is told: the result of every operation for every kind of answer,
+// and the message beside it (the transport's text or the last status line).
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
-#include "webdav/protocol.h"
+#include "support/dataops_fixture.h"
 
 namespace {
 
-_CURLRTN WithHeaders(const std::string& block, int status = 207) {
-    _CURLRTN result;
-    result.http_status = status;
-    char* copy = static_cast<char*>(std::calloc(block.size() + 1, 1));
-    std::memcpy(copy, block.data(), block.size());
-    result.headers = std::shared_ptr<char>(copy, std::free);
-    result.headers_size = static_cast<int32_t>(block.size());
-    return result;
-}
-
-class ErrMsgTest : public ::testing::Test {
-protected:
-    // The message as the host would get it; "<null>" for none.
-    std::string Message(const _CURLRTN& result) {
-        char* message = reinterpret_cast<char*>(1);
+TEST(ErrMsg, TransportTextOrTheLastStatusLine) {
+    const std::tuple<int, const char*, std::string, std::string> rows[] = {
+        {7, "Failed to connect; refused", "HTTP/1.1 200 OK\r\n\r\n", "Failed to connect"},
+        {0, "", "", "206"},  // no header block: the bare status
+        {0, "", "HTTP/1.1 401 No\r\n\r\nHTTP/1.1 100 Go\r\n\r\nHTTP/1.1 207 Multi\r\n\r\n",
+         "207 Multi"},
+        {0, "", "HTTP/1.1 200 OK", "(null)"}};
+    Protocol protocol("http://127.0.0.1/dav", nullptr);
+    for (auto& [code, text, headers, expected] : rows) {
+        _CURLRTN result;
+        std::tie(result.code, result.message, result.http_status) =
+            std::make_tuple(code, text, 206);
+        result.headers.reset(strdup(headers.c_str()), free);
+        result.headers_size = static_cast<int32_t>(headers.size());
+        char* message = nullptr;
         protocol.get_err_msg(result, &message);
-        if (message == nullptr) return "<null>";
-        std::string text = message;
-        protocol.FreeMsg(message);
-        return text;
+        EXPECT_EQ(Take(message), expected);
+        protocol.get_err_msg(result, nullptr);
     }
-    Protocol protocol{"http://127.0.0.1/dav", nullptr};
-};
-
-TEST_F(ErrMsgTest, NullOutParameterIsLeftAlone) {
-    protocol.get_err_msg(WithHeaders("HTTP/1.1 207 Multi-Status\r\n\r\n"), nullptr);
 }
 
-TEST_F(ErrMsgTest, TransportFailureGivesTheErrorTextUpToASemicolon) {
-    _CURLRTN failed;
-    failed.code = 7;
-    failed.message = "Failed to connect to server port 80: Connection refused";
-    EXPECT_EQ(Message(failed), "Failed to connect to server port 80: Connection refused");
-    failed.message = "SSL connect error; more detail";
-    EXPECT_EQ(Message(failed), "SSL connect error");
-    failed.message = "";
-    EXPECT_EQ(Message(failed), "");
-    // Headers of an earlier response do not matter once the transfer failed.
-    _CURLRTN partial = WithHeaders("HTTP/1.1 200 OK\r\n\r\n");
-    partial.code = 28;
-    partial.message = "Operation timed out";
-    EXPECT_EQ(Message(partial), "Operation timed out");
+// Runs one operation on the item /d; a move goes to /e/n, a new folder or file is /d/n.
+AERROR Perform(const std::string& op, Protocol& p, char** message, MemoryFetch& fetched) {
+    _FS_FILE file;
+    std::tie(file.name, file.size) = std::make_tuple("n", 4);
+    ListSink sink;
+    MemoryCache cache("data");
+    auto handle = std::make_shared<_FS_HANDLE>();
+    if (op == "GetFileList") return p.GetFileList("/d", &sink, message);
+    if (op == "GetFileInfo") return p.GetFileInfo("/d", &file, message);
+    if (op == "Move") return p.Move("/d", "/e", &file, message);
+    if (op == "Rename") return p.Rename("/d", "/e", &file, message);
+    if (op == "MoveDir") return p.MoveDir("/d", "/e", &file, message);
+    if (op == "DeleteDirectory") return p.DeleteDirectory("/d", message);
+    if (op == "CreateDirectory") return p.CreateDirectory("/d", &file, message);
+    if (op == "Delete") return p.Delete("/d", message);
+    if (op == "Read") return p.Read("/d", 0, 10, handle, &fetched, message);
+    return p.Upload("/d", handle, &cache, &file, message);
 }
 
-TEST_F(ErrMsgTest, NoHeaderBlockGivesTheBareStatus) {
-    _CURLRTN ranged;
-    ranged.http_status = 206;
-    EXPECT_EQ(Message(ranged), "206");
-    ranged.http_status = 0;
-    EXPECT_EQ(Message(ranged), "0");
-}
+// Every operation × every kind of answer: the result, the message, the entry line,
+// the error line with the status (never for a refusal), and no error page as data.
+TEST(ErrMsg, StatusToResultMatrix) {
+    // clang-format off
+    const std::tuple<std::string, const char*, std::string, AERROR, bool> ops[] = {
+        // name, entry line, error line, failure, whether the message is the bare status
+        {"GetFileList", "GetFileList id: [/d]", "GetFileList", FAILED, false},
+        {"GetFileInfo", "GetFileInfo id: [/d]", "GetFileInfo", FAILED, false},
+        {"Move", "_Move id [/d] target [/e], filename [n]", "Move", FAILED, true},
+        {"Rename", "Rename id [/d], target [/e], filename [n]", "Move", FAILED, true},
+        {"MoveDir", "MoveDir id [/d], target [/e] file->filename[n]", "Move", FAILED, true},
+        {"CreateDirectory", "CreateDirectory id: [/d]", "CreateDirectory", FOLDER_CREATION_FAILED,
+         true},
+        {"Delete", "Delete id: [/d]", "Delete", FAILED, true},
+        {"DeleteDirectory", "DeleteDirectory id: [/d]", "Delete", FAILED, true},
+        {"Read", "Read [/d] offset 0, length 10", "Read", FILE_READ_FAILED, true},
+        {"Upload", "Upload id [/d], name [n]", "Upload", FILE_WRITE_FAILED, false}};
+    const std::pair<int, std::string> answers[] = {  // 0: nothing listens
+        {0, ""}, {200, "OK"}, {300, "Multiple Choices"}, {400, "Bad Request"},
+        {401, "Unauthorized"}, {403, "Forbidden"}, {404, "Not Found"},
+        {416, "Range Not Satisfiable"}, {417, "Expectation Failed"},
+        {500, "Internal Server Error"}};
+    // clang-format on
+    for (auto& [status, phrase] : answers) {
+        for (auto& [op, entry, error, failed, bare] : ops) {
+            SCOPED_TRACE(op + " answered " + std::to_string(status));
+            ScriptedServer server;
+            RecordingLogger log;
+            logger.store(&log);
+            // Enough for an authentication round, a retry or the stat after a change. Every
+            // answer reads as a listing of every path used, so only the status can make it
+            // fail; a 300 without a Location leads nowhere.
+            ScriptedResponse answer =
+                Answer(status, Multistatus({{"/dav/d", 4}, {"/dav/e/n", 4}, {"/dav/d/n", 4}}),
+                       {{"WWW-Authenticate", "Basic realm=\"r\""}});
+            answer.reason = phrase;
+            for (int i = 0; i < 3; ++i) server.Enqueue(answer);
+            Protocol protocol(((status ? server.url() : ClosedLoopbackUrl()) + "/dav").c_str(),
+                              nullptr);
+            char* message = nullptr;
+            MemoryFetch fetched;
+            AERROR result = Perform(op, protocol, &message, fetched);
+            logger.store(nullptr);
 
-TEST_F(ErrMsgTest, LastStatusLineWins) {
-    EXPECT_EQ(Message(WithHeaders("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", 404)),
-              "404 Not Found");
-    // An authentication round, then the real answer.
-    EXPECT_EQ(Message(WithHeaders("HTTP/1.1 401 Unauthorized\r\n"
-                                  "WWW-Authenticate: Basic realm=\"x\"\r\n\r\n"
-                                  "HTTP/1.1 207 Multi-Status\r\n"
-                                  "Content-Type: text/xml\r\n\r\n")),
-              "207 Multi-Status");
-    // An interim answer before the final one.
-    EXPECT_EQ(
-        Message(WithHeaders("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\n\r\n", 201)),
-        "201 Created");
-    EXPECT_EQ(Message(WithHeaders("HTTP/2 200\r\n\r\n", 200)), "200");
-}
-
-TEST_F(ErrMsgTest, HttpInsideAHeaderValueIsNotAStatusLine) {
-    EXPECT_EQ(Message(WithHeaders("HTTP/1.1 207 Multi-Status\r\n"
-                                  "Server: MyHTTPd/2.0 (HTTP server)\r\n"
-                                  "X-Powered-By: HTTP\r\n\r\n")),
-              "207 Multi-Status");
-    EXPECT_EQ(Message(WithHeaders("HTTP/1.1 500 Internal Server Error\r\n"
-                                  "X-Note:HTTP/1.0 200 OK\r\n\r\n",
-                                  500)),
-              "500 Internal Server Error");
-    EXPECT_EQ(Message(WithHeaders("X-Server: HTTP\r\n\r\n", 200)), "<null>");
-}
-
-TEST_F(ErrMsgTest, StatusLineWithoutCarriageReturnGivesNoMessage) {
-    EXPECT_EQ(Message(WithHeaders("HTTP/1.1 200 OK", 200)), "<null>");
-    EXPECT_EQ(Message(WithHeaders("HTTP/1.1 200 OK\nServer: x\r\n\r\n", 200)), "<null>");
-    EXPECT_EQ(Message(WithHeaders("HTTP/1.1\r\n\r\n", 200)), "<null>");  // no code at all
+            bool ok = status == 200, denied = status == 401 || status == 403;
+            EXPECT_EQ(result, ok ? SUCCESS : denied ? ACCESS_DENIED : failed);
+            std::string code = std::to_string(status), text = Take(message);
+            EXPECT_EQ(status ? text : text.substr(0, 17), !status ? "Failed to connect"
+                                                          : bare  ? code
+                                                                  : code + " " + phrase);
+            EXPECT_TRUE(log.Has(kTraceProtocol, entry));
+            EXPECT_EQ(HasErrorLine(log, error, status), !ok && !denied) << log.Dump();
+            EXPECT_TRUE(ok || fetched.blocks.empty());
+        }
+    }
 }
 
 }  // namespace

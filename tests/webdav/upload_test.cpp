@@ -1,547 +1,135 @@
-// Uploads against the scripted server: the PUT on the wire, the body pulled from
-// the cache, position and progress, the Expect switch, cancellation, result codes
-// and log lines.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <cstdint>
-#include <mutex>
-#include <thread>
+// Uploads: the PUT on the wire, the body pulled from the cache with position and
+// progress, the answers that make the body go out again, and stops.
 
 #include "support/dataops_fixture.h"
 
 namespace {
 
-struct ProgressCall {
-    long total;
-    long now;
-};
+using UploadTest = DataOpsTest;
 
-void RecordProgress(long total, long now, void* context, double) {
-    static_cast<std::vector<ProgressCall>*>(context)->push_back({total, now});
-}
-
-class UploadTest : public DataOpsTest {
-protected:
-    std::shared_ptr<_FS_HANDLE> handle = std::make_shared<_FS_HANDLE>();
-
-    _FS_FILE File(const std::string& name, size_t size) {
+TEST_F(UploadTest, AnswerShapes) {
+    checkFailures = false;  // stopped uploads leave bodies cut short
+    ScriptedResponse dropped, early = Answer(417, "", {{"Connection", "close"}});
+    dropped.hangUp = true;  // a kept-alive connection the server dropped meanwhile
+    early.expect = ScriptedResponse::ExpectMode::FinalNoBody;
+    ScriptedResponse chezdav = Answer(201), slow = Answer(201);  // 201 before reading the body
+    chezdav.expect = ScriptedResponse::ExpectMode::FinalNoBody;
+    slow.delayMs = 2500;  // the server reads nothing meanwhile
+    const ScriptedResponse challenge = Answer(401, "", {{"WWW-Authenticate", "Basic"}}),
+                           kept0 = Answer(207, Multistatus({{"/dav/f.bin", 0}})),
+                           kept1 = Answer(207, Multistatus({{"/dav/f.bin", 1}}));
+    auto to_b = [](int status) { return Answer(status, "", {{"Location", "/dav/b"}}); };
+    const size_t big = 2 << 20;  // large enough for libcurl to ask for 100-continue
+    const std::string put = " PUT /dav/f.bin", whole = " whole;", stat = " PROPFIND /dav/f.bin;",
+                      aborted = " code :[42], exec error: [0]",
+                      via = "0 00 end;" + put + whole + " PUT /dav/b" + whole + stat;
+    // a new connection object or the last one, the folder, the size, how it stops (1: the
+    // cache ends at byte 1000, 2: the host stops it in the second piece, 3: before it starts,
+    // 4: once every byte went out, 5: the cache throws in the second piece)
+    // and the answers before a 201 and the stat (when the upload succeeds); the result, each
+    // time the cache is asked again from byte 0 ("0" with the position back at 0, "^"
+    // without), where the position ends, the requests and the error line
+    using Row =
+        std::tuple<bool, const char*, size_t, int, std::vector<ScriptedResponse>, std::string>;
+    // clang-format off
+    const Row rows[] = {
+        {true, "/a b#", 150000, 0, {},
+         "0 0 end; PUT /dav/a%20b%23/f.bin whole; PROPFIND /dav/a%20b%23/f.bin;"},
+        {true, nullptr, 0, 0, {}, "0  end;" + put + whole + stat},
+        {true, "", 150000, 0, {challenge},
+         "0 00 end;" + put + whole + put + " Basic dTpw" + whole + stat},
+        // redirected: the new location gets every byte
+        {true, "", 150000, 0, {to_b(301)}, via}, {true, "", 150000, 0, {to_b(302)}, via},
+        {true, "", 150000, 0, {to_b(303)}, via}, {true, "", 150000, 0, {to_b(307)}, via},
+        {true, "", 150000, 0, {to_b(308)}, via},
+        // the server kept less than it was sent: an empty file is sent again without Expect
+        {true, "", big, 0, {chezdav, kept0},
+         "0 0 end;" + put + " 100-continue empty;" + stat + put + whole + stat},
+        {true, "", 1000, 0, {Answer(201), kept0, Answer(201), kept0},
+         "9 0^ end;" + put + whole + stat + put + whole + stat +
+         " code :[0], exec error: [201] the server kept 0 of 1000 bytes"},
+        {true, "", 1000, 0, {Answer(201), kept1}, "9 0 end;" + put + whole + stat +
+         " code :[0], exec error: [201] the server kept 1 of 1000 bytes"},
+        {true, "", 1000, 0, {dropped}, "0 00 end;" + put + whole + put + whole + stat},
+        // 417: once more without Expect, and never again on that object
+        {true, "", big, 0, {Answer(417)},
+         "0 0^ end;" + put + " 100-continue" + whole + put + whole + stat},
+        {false, "", big, 0, {Answer(417)},
+         "9 0 end;" + put + whole + " code :[0], exec error: [417]"},
+        {true, "", big, 0, {early}, "0 0 end;" + put + " 100-continue empty;" + put + whole + stat},
+        {true, "", 500000, 1, {},  // stopped at once
+         "9 0 1000;" + aborted + " the cache ended the file at byte 1000 of 500000"},
+        {true, "", 500000, 2, {}, "13 0 first piece;" + aborted},
+        {true, "", 500000, 3, {}, "13  0;" + aborted},
+        {true, "", 1000, 4, {slow}, "13 0 end;" + put + whole + aborted},
+        {true, "", 500000, 5, {}, "9 0 first piece;" + aborted + " the host's cache failed"},
+    };
+    // clang-format on
+    std::unique_ptr<Protocol> p;
+    for (auto& [fresh, folder, size, stop, answers, expected] : rows) {
+        if (fresh) p.reset(new Protocol((server.url() + "/dav").c_str(), nullptr));
+        p->SetOpt("ex_info", R"({"data":{"user":"u","pwd":"p"}})");
+        size_t before = server.Requests().size();
+        auto handle = std::make_shared<_FS_HANDLE>();
+        static std::vector<std::pair<long, long>> progress;  // total and sent, as reported
+        progress = {{0, 0}};
+        handle->progressFn = [](long total, long now, void* h, double) {
+            progress.push_back({total, now});
+            if (now == total && total > 0 && h) static_cast<_FS_HANDLE*>(h)->state = FS_HANDLE_STOP;
+        };
+        handle->progressContext = stop == 4 ? handle.get() : nullptr;
+        handle->state = stop == 3 ? FS_HANDLE_STOP : 0;
+        std::string content = Pattern(size, static_cast<unsigned>(size)), restarts;
+        MemoryCache cache(content);
+        cache.available = stop == 1 ? 1000 : INT64_MAX;
+        int64_t end = 0, first = 0;
+        cache.onRead = [&](_READDATA& r) {  // in order, the position following, or from byte 0
+            int64_t position = handle->position.load();
+            if (r.offset == 0) restarts += position == 0 ? "0" : "^";
+            EXPECT_TRUE(r.offset == 0 || (r.offset == end && position == end)) << r.offset;
+            end = r.offset + r.bytesRead;
+            first = cache.calls == 1 ? end : first;
+            if (cache.calls == 2 && stop == 2) handle->state = FS_HANDLE_STOP;
+            if (cache.calls == 2 && stop == 5) throw std::runtime_error("disk gone");
+        };
         _FS_FILE file;
-        file.name = name;
-        file.size = static_cast<int64_t>(size);
-        return file;
-    }
-    // A PUT answered 201 followed by the stat of the new file.
-    void Accept(const std::string& href, size_t size) {
-        server.Respond(201);
-        server.Respond(207, StatAnswer(href, static_cast<long long>(size)));
-    }
-    std::vector<RecordedRequest> Puts() {
-        std::vector<RecordedRequest> puts;
-        for (auto& r : server.Requests())
-            if (r.method == "PUT") puts.push_back(r);
-        return puts;
-    }
-    bool CutShort() {
-        for (auto& f : server.Failures())
-            if (f.find("cut short") != std::string::npos) return true;
-        return false;
-    }
-};
-
-// ---- The request ------------------------------------------------------------
-
-TEST_F(UploadTest, EmptyFileIntoAFolder) {
-    Accept("/dav/docs/f.bin", 0);
-    MemoryCache cache("");
-    _FS_FILE file = File("f.bin", 0);
-    char* message = nullptr;
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, &message), SUCCESS);
-
-    auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].method, "PUT");
-    EXPECT_EQ(requests[0].target, "/dav/docs/f.bin");
-    EXPECT_EQ(requests[0].Header("Content-Length"), "0");
-    EXPECT_FALSE(requests[0].HasHeader("Content-Type"));
-    EXPECT_FALSE(requests[0].HasHeader("Expect"));
-    EXPECT_TRUE(requests[0].body.empty());
-    EXPECT_EQ(requests[1].method, "PROPFIND");
-    EXPECT_EQ(requests[1].target, "/dav/docs/f.bin");
-    EXPECT_EQ(file.id, "/docs/f.bin");
-    EXPECT_EQ(file.attributes, FA_FILE);
-    EXPECT_NE(Take(message).find("201"), std::string::npos);
-    EXPECT_TRUE(log.Has(kTraceProtocol, "Upload id [/docs], name [f.bin]"));
-    EXPECT_FALSE(log.Has(kErrorProtocol, "Upload"));
-}
-
-TEST_F(UploadTest, NullOrEmptyFolderUploadsUnderTheRoot) {
-    MemoryCache cache("abc");
-    for (const char* id : {static_cast<const char*>(nullptr), ""}) {
-        Accept("/dav/n%20m.txt", 3);
-        _FS_FILE file = File("n m.txt", 3);
-        EXPECT_EQ(protocol->Upload(id, handle, &cache, &file, nullptr), SUCCESS);
-    }
-    auto puts = Puts();
-    ASSERT_EQ(puts.size(), 2u);
-    for (auto& put : puts) {
-        EXPECT_EQ(put.target, "/dav/n%20m.txt");
-        EXPECT_EQ(put.body, "abc");
-    }
-    EXPECT_EQ(log.Find(kTraceProtocol, "Upload id [], name [n m.txt]").size(), 2u);
-}
-
-TEST_F(UploadTest, BodyComesFromTheCacheInOrderWithPositionAndProgress) {
-    const size_t size = 150000;
-    std::string content = Pattern(size);
-    Accept("/dav/docs/big.bin", size);
-    MemoryCache cache(content);
-    struct Piece {
-        int64_t offset, end, positionOnEntry;
-    };
-    std::vector<Piece> pieces;
-    cache.onRead = [&](_READDATA& r) {
-        pieces.push_back({r.offset, r.offset + r.bytesRead, handle->position.load()});
-        EXPECT_EQ(r.totalSize, static_cast<int64_t>(size));
-        EXPECT_EQ(r.handle, handle);
-        EXPECT_EQ(r.reserved1, 0);
-        EXPECT_EQ(r.reserved2, 0);
-        EXPECT_LE(static_cast<int64_t>(r.capacity), static_cast<int64_t>(size) - r.offset);
-    };
-    std::vector<ProgressCall> progress;
-    handle->progressFn = RecordProgress;
-    handle->progressContext = &progress;
-    _FS_FILE file = File("big.bin", size);
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), SUCCESS);
-
-    auto puts = Puts();
-    ASSERT_EQ(puts.size(), 1u);
-    EXPECT_TRUE(puts[0].body == content);
-    EXPECT_EQ(puts[0].Header("Content-Length"), std::to_string(size));
-    ASSERT_GE(pieces.size(), 2u);
-    // Each piece starts where the last ended, and position was written after each.
-    int64_t expected = 0;
-    for (auto& piece : pieces) {
-        EXPECT_EQ(piece.offset, expected);
-        EXPECT_EQ(piece.positionOnEntry, expected);
-        expected = piece.end;
-    }
-    EXPECT_EQ(expected, static_cast<int64_t>(size));
-    EXPECT_EQ(handle->position.load(), static_cast<int64_t>(size));
-    ASSERT_FALSE(progress.empty());
-    EXPECT_EQ(progress.back().total, static_cast<long>(size));
-    EXPECT_EQ(progress.back().now, static_cast<long>(size));
-    EXPECT_EQ(file.size, static_cast<int64_t>(size));
-}
-
-// ---- Expect: 100-continue --------------------------------------------------
-
-TEST_F(UploadTest, A417IsRetriedOnceWithoutExpectAndTheSwitchStaysOff) {
-    const size_t size = 2 * 1024 * 1024;  // large enough for libcurl to ask for 100-continue
-    std::string content = Pattern(size);
-    MemoryCache cache(content);
-    std::vector<int64_t> offsets;
-    cache.onRead = [&](_READDATA& r) { offsets.push_back(r.offset); };
-    server.Respond(417);  // after 100 Continue and the whole body
-    Accept("/dav/docs/f.bin", size);
-    _FS_FILE file = File("f.bin", size);
-    char* message = nullptr;
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, &message), SUCCESS);
-
-    auto puts = Puts();
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(puts[0].Header("Expect"), "100-continue");
-    EXPECT_FALSE(puts[1].HasHeader("Expect"));
-    EXPECT_TRUE(puts[0].body == content);
-    EXPECT_TRUE(puts[1].body == content);
-    // The second PUT read the file again from its first byte.
-    int restarts = 0;
-    for (int64_t o : offsets) restarts += o == 0;
-    EXPECT_EQ(restarts, 2);
-    EXPECT_EQ(handle->position.load(), static_cast<int64_t>(size));
-    EXPECT_FALSE(protocol->useExpect);
-    EXPECT_NE(Take(message).find("201"), std::string::npos);
-    auto lines = log.Find(kErrorProtocol, "417");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "Upload http 417 error, retry without Expect. upath: [/docs/f.bin] ");
-
-    // Every later PUT of this object goes without Expect.
-    Accept("/dav/docs/g.bin", size);
-    file = File("g.bin", size);
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), SUCCESS);
-    puts = Puts();
-    ASSERT_EQ(puts.size(), 3u);
-    EXPECT_FALSE(puts[2].HasHeader("Expect"));
-}
-
-TEST_F(UploadTest, A417WhenTheSwitchIsAlreadyOffIsFinal) {
-    protocol->useExpect = false;
-    server.Respond(417);
-    MemoryCache cache("data");
-    _FS_FILE file = File("f.bin", 4);
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), FILE_WRITE_FAILED);
-
-    ASSERT_EQ(Puts().size(), 1u);
-    EXPECT_FALSE(log.Has(kErrorProtocol, "retry without Expect"));
-    EXPECT_TRUE(
-        log.Has(kErrorProtocol, "Upload upath: [/docs/f.bin] , code :[0], exec error: [417]"));
-}
-
-TEST_F(UploadTest, A417BeforeTheBodyIsRetriedWithoutExpect) {
-    // Refused while libcurl still waits for 100 Continue, on a connection the server
-    // closes: no body byte went out, and the repeat carries the whole file.
-    const size_t size = 2 * 1024 * 1024;
-    std::string content = Pattern(size);
-    MemoryCache cache(content);
-    ScriptedResponse refuse;
-    refuse.status = 417;
-    refuse.expect = ScriptedResponse::ExpectMode::FinalNoBody;
-    refuse.headers = {{"Connection", "close"}};
-    server.Enqueue(refuse);
-    Accept("/dav/f.bin", size);
-    _FS_FILE file = File("f.bin", size);
-
-    EXPECT_EQ(protocol->Upload("", handle, &cache, &file, nullptr), SUCCESS);
-
-    auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].Header("Expect"), "100-continue");
-    EXPECT_TRUE(requests[0].body.empty());
-    EXPECT_FALSE(requests[1].HasHeader("Expect"));
-    EXPECT_TRUE(requests[1].body == content);
-    EXPECT_EQ(requests[2].method, "PROPFIND");
-    EXPECT_FALSE(protocol->useExpect);
-    EXPECT_TRUE(log.Has(kErrorProtocol, "Upload http 417 error, retry without Expect."));
-}
-
-// ---- Sending the body again ---------------------------------------------------
-
-// Each piece the cache handed over, with the position the handle showed when it was asked.
-struct CachePiece {
-    int64_t offset, end, positionOnEntry;
-};
-
-// The cache was read in passes, each from the first byte on, piece after piece, with
-// the position following; the last pass reached the end.
-void ExpectPasses(const std::vector<CachePiece>& pieces, int passes, int64_t size) {
-    int started = 0;
-    int64_t expected = 0;
-    for (auto& piece : pieces) {
-        if (piece.offset == 0) {  // rewound: position must have gone back with it
-            expected = 0;
-            ++started;
+        std::tie(file.name, file.size) = std::make_tuple("f.bin", static_cast<int64_t>(size));
+        for (auto& a : answers) server.Enqueue(a);
+        if (expected[0] == '0') {
+            server.Respond(201);
+            server.Respond(207, Multistatus({{"/dav" + URLEncode(folder ? folder : "") + "/f.bin",
+                                              static_cast<long long>(size)}}));
         }
-        EXPECT_EQ(piece.offset, expected);
-        EXPECT_EQ(piece.positionOnEntry, expected);
-        expected = piece.end;
-    }
-    EXPECT_EQ(started, passes);
-    EXPECT_EQ(expected, size);
-}
+        log.Clear();
+        char* message = nullptr;
+        AERROR result = p->Upload(folder, handle, &cache, &file, &message);
 
-TEST_F(UploadTest, AuthenticationRoundSendsTheWholeBodyAgain) {
-    protocol->SetOpt("user", "user");
-    protocol->SetOpt("password", "secret");
-    const size_t size = 150000;  // several pieces, so the rewind starts from mid-body
-    std::string content = Pattern(size);
-    MemoryCache cache(content);
-    std::vector<CachePiece> pieces;
-    cache.onRead = [&](_READDATA& r) {
-        pieces.push_back({r.offset, r.offset + r.bytesRead, handle->position.load()});
-    };
-    server.Respond(401, "denied", {{"WWW-Authenticate", "Basic realm=\"x\""}});
-    Accept("/dav/docs/f.bin", size);
-    _FS_FILE file = File("f.bin", size);
-    char* message = nullptr;
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, &message), SUCCESS);
-
-    auto puts = Puts();
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_FALSE(puts[0].HasHeader("Authorization"));
-    EXPECT_EQ(puts[1].Header("Authorization"), "Basic dXNlcjpzZWNyZXQ=");  // user:secret
-    for (auto& put : puts) {
-        EXPECT_EQ(put.target, "/dav/docs/f.bin");
-        EXPECT_EQ(put.Header("Content-Length"), std::to_string(size));
-        EXPECT_TRUE(put.body == content);
-    }
-    ExpectPasses(pieces, 2, static_cast<int64_t>(size));
-    EXPECT_EQ(handle->position.load(), static_cast<int64_t>(size));
-    EXPECT_NE(Take(message).find("201"), std::string::npos);
-    EXPECT_FALSE(log.Has(kErrorProtocol, "Upload"));
-}
-
-TEST_F(UploadTest, RedirectedPutCarriesTheWholeBody) {
-    const size_t size = 150000;
-    std::string content = Pattern(size, 11);
-    MemoryCache cache(content);
-    std::vector<CachePiece> pieces;
-    cache.onRead = [&](_READDATA& r) {
-        pieces.push_back({r.offset, r.offset + r.bytesRead, handle->position.load()});
-    };
-    server.Respond(307, "", {{"Location", "/dav/elsewhere/f.bin"}});
-    Accept("/dav/docs/f.bin", size);
-    _FS_FILE file = File("f.bin", size);
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), SUCCESS);
-
-    auto puts = Puts();
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(puts[0].target, "/dav/docs/f.bin");
-    EXPECT_EQ(puts[1].target, "/dav/elsewhere/f.bin");
-    EXPECT_EQ(puts[1].Header("Content-Length"), std::to_string(size));
-    EXPECT_TRUE(puts[1].body == content);
-    ExpectPasses(pieces, 2, static_cast<int64_t>(size));
-    EXPECT_EQ(handle->position.load(), static_cast<int64_t>(size));
-}
-
-// A kept-alive connection the server dropped is only found dead once the PUT
-// went out on it; libcurl then sends it again on a fresh connection, which
-// needs the body from its first byte once more.
-TEST_F(UploadTest, PutOnADroppedKeptAliveConnectionIsSentAgain) {
-    const size_t size = 1000;  // below libcurl's threshold for "Expect: 100-continue"
-    std::string content = Pattern(size, 5);
-    MemoryCache cache(content);
-    std::vector<CachePiece> pieces;
-    cache.onRead = [&](_READDATA& r) {
-        pieces.push_back({r.offset, r.offset + r.bytesRead, handle->position.load()});
-    };
-    _FS_FILE before;
-    server.Respond(207, StatAnswer("/dav/docs/", 0));
-    ASSERT_EQ(protocol->GetFileInfo("/docs", &before, nullptr), SUCCESS);
-    ScriptedResponse dropped;
-    dropped.hangUp = true;
-    server.Enqueue(dropped);
-    Accept("/dav/docs/f.bin", size);
-    _FS_FILE file = File("f.bin", size);
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), SUCCESS);
-
-    auto puts = Puts();
-    ASSERT_EQ(puts.size(), 2u);
-    EXPECT_EQ(puts[0].connection, server.Requests().at(0).connection);  // the reused one
-    EXPECT_NE(puts[1].connection, puts[0].connection);
-    for (auto& put : puts) EXPECT_TRUE(put.body == content);
-    ExpectPasses(pieces, 2, static_cast<int64_t>(size));
-    EXPECT_EQ(handle->position.load(), static_cast<int64_t>(size));
-    EXPECT_TRUE(server.Failures().empty());
-}
-
-// ---- Failures -----------------------------------------------------------------
-
-TEST_F(UploadTest, ErrorAnswers) {
-    server.Respond(507);
-    server.Respond(409);
-    server.Respond(403);
-    server.Respond(401);
-    MemoryCache cache("data");
-    _FS_FILE file = File("f.bin", 4);
-    char* message = nullptr;
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, &message), FILE_WRITE_FAILED);
-    EXPECT_NE(Take(message).find("507"), std::string::npos);
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), FILE_WRITE_FAILED);
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), ACCESS_DENIED);
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), ACCESS_DENIED);
-
-    auto errors = log.Find(kErrorProtocol, "Upload upath:");
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0], "Upload upath: [/docs/f.bin] , code :[0], exec error: [507]");
-    EXPECT_EQ(errors[1], "Upload upath: [/docs/f.bin] , code :[0], exec error: [409]");
-    EXPECT_EQ(Puts().size(), 4u);
-}
-
-TEST_F(UploadTest, StatFailureAfterAStoredFileIsTheResult) {
-    server.Respond(201);
-    server.Respond(500);
-    MemoryCache cache("data");
-    _FS_FILE file = File("f.bin", 4);
-    char* message = nullptr;
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, &message), FAILED);
-    EXPECT_NE(Take(message).find("201"), std::string::npos);
-    EXPECT_FALSE(log.Has(kErrorProtocol, "Upload upath:"));
-}
-
-TEST_F(UploadTest, NoServer) {
-    Protocol dead((DeadURL() + "/dav").c_str(), nullptr);
-    MemoryCache cache("data");
-    _FS_FILE file = File("f.bin", 4);
-    char* message = nullptr;
-
-    EXPECT_EQ(dead.Upload("/docs", handle, &cache, &file, &message), FILE_WRITE_FAILED);
-    EXPECT_NE(Take(message), "(null)");
-    EXPECT_TRUE(
-        log.Has(kErrorProtocol, "Upload upath: [/docs/f.bin] , code :[7], exec error: [0]"));
-}
-
-TEST_F(UploadTest, CacheEndingEarlyStopsAtOnce) {
-    checkFailures = false;  // the server sees a body cut short, which is the point
-    const size_t size = 150000;
-    server.Respond(201);  // never reached by a complete body
-    MemoryCache cache(Pattern(size));
-    cache.available = 1000;
-    _FS_FILE file = File("f.bin", size);
-    char* message = nullptr;
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, &message), FILE_WRITE_FAILED);
-
-    EXPECT_EQ(Take(message), "the cache ended the file at byte 1000 of 150000");
-    EXPECT_EQ(handle->position.load(), 1000);
-    EXPECT_TRUE(
-        log.Has(kErrorProtocol, "Upload upath: [/docs/f.bin] , code :[42], exec error: [0]"));
-    EXPECT_TRUE(Puts().empty());
-}
-
-TEST_F(UploadTest, InvalidRequestsAreRefused) {
-    MemoryCache cache("x");
-    _FS_FILE file = File("f.bin", 1);
-    EXPECT_EQ(protocol->Upload("/d", handle, &cache, nullptr, nullptr), INVALID_PARAMETER);
-    EXPECT_EQ(protocol->Upload("/d", handle, nullptr, &file, nullptr), INVALID_PARAMETER);
-    file.size = -1;
-    EXPECT_EQ(protocol->Upload("/d", handle, &cache, &file, nullptr), INVALID_PARAMETER);
-    EXPECT_TRUE(server.Requests().empty());
-}
-
-// ---- Cancellation -------------------------------------------------------------
-
-TEST_F(UploadTest, StoppedHandleSendsNothing) {
-    handle->state = FS_HANDLE_STOP;
-    MemoryCache cache("data");
-    _FS_FILE file = File("f.bin", 4);
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), FILE_WRITE_FAILED);
-    EXPECT_EQ(cache.calls, 0);
-    EXPECT_TRUE(server.Requests().empty());
-    EXPECT_TRUE(
-        log.Has(kErrorProtocol, "Upload upath: [/docs/f.bin] , code :[42], exec error: [0]"));
-}
-
-TEST_F(UploadTest, CancelInsideReadDataStopsAtThatPiece) {
-    checkFailures = false;
-    const size_t size = 500000;
-    server.Respond(201);
-    MemoryCache cache(Pattern(size));
-    int64_t firstEnd = -1;
-    cache.onRead = [&](_READDATA& r) {
-        if (cache.calls == 1) firstEnd = r.offset + r.bytesRead;
-        if (cache.calls == 2) handle->state = FS_HANDLE_STOP;
-    };
-    _FS_FILE file = File("f.bin", size);
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), FILE_WRITE_FAILED);
-
-    EXPECT_EQ(cache.calls, 2);
-    EXPECT_EQ(handle->position.load(), firstEnd);
-    EXPECT_TRUE(
-        log.Has(kErrorProtocol, "Upload upath: [/docs/f.bin] , code :[42], exec error: [0]"));
-}
-
-TEST_F(UploadTest, CancelFromAnotherThreadDuringASlowUpload) {
-    checkFailures = false;
-    const size_t size = 1024 * 1024;
-    protocol->speedLimit = 128 * 1024;  // about 8 s for the whole file
-    server.Respond(201);
-    MemoryCache cache(Pattern(size));
-    _FS_FILE file = File("f.bin", size);
-    std::thread host([&] {
-        while (handle->position.load() == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        handle->state = FS_HANDLE_STOP;
-    });
-
-    EXPECT_EQ(protocol->Upload("/docs", handle, &cache, &file, nullptr), FILE_WRITE_FAILED);
-    host.join();
-
-    EXPECT_GT(handle->position.load(), 0);
-    EXPECT_LT(handle->position.load(), static_cast<int64_t>(size));
-    EXPECT_TRUE(Puts().empty());  // the server never saw a whole body
-}
-
-// ---- The read callback on its own ----------------------------------------------
-
-TEST(UploadCallbacks, ReadCallbackGuardsTheAnnouncedLength) {
-    auto handle = std::make_shared<_FS_HANDLE>();
-    MemoryCache cache(Pattern(100));
-    Protocol::_UPLOADCTX ctx;
-    ctx.handle = handle;
-    ctx.cache = &cache;
-    ctx.size = 60;  // the cache holds more than the announced size
-    char buffer[256];
-
-    EXPECT_EQ(read_callback_cache_func(buffer, 1, sizeof buffer, &ctx), 60u);
-    EXPECT_EQ(ctx.offset, 60);
-    EXPECT_EQ(handle->position.load(), 60);
-    EXPECT_EQ(read_callback_cache_func(buffer, 1, sizeof buffer, &ctx), 0u);  // end of body
-    EXPECT_EQ(cache.calls, 1);
-
-    // A cache that claims more bytes than it had room for is not believed.
-    class Liar : public ICacheIO {
-    public:
-        AERROR ReadData(_READDATA* r) override {
-            r->bytesRead = static_cast<int64_t>(r->capacity) + 1;
-            return SUCCESS;
+        if (stop == 4) server.WaitForRequests(before + 1, 10000);  // the body was all sent
+        int64_t at = handle->position.load();
+        std::string seen = std::to_string(result) + " " + restarts + " " +
+                           (at == int64_t(size)            ? "end"
+                            : at == first && stop % 3 == 2 ? "first piece"
+                                                           : std::to_string(at)) +
+                           ";";
+        auto sent = server.Requests();
+        for (size_t i = before; i < sent.size(); ++i) {
+            const RecordedRequest& r = sent[i];
+            seen += " " + r.method + " " + r.target;
+            for (auto name : {"Content-Type", "Authorization", "Expect"})
+                seen += r.HasHeader(name) && r.method == "PUT" ? " " + r.Header(name) : "";
+            if (r.method == "PUT")
+                seen += r.body == content ? " whole" : r.body.empty() ? " empty" : " part";
+            seen += ";";
         }
-    } liar;
-    Protocol::_UPLOADCTX lied;
-    lied.cache = &liar;
-    lied.size = 1000;
-    EXPECT_EQ(read_callback_cache_func(buffer, 1, 100, &lied),
-              static_cast<size_t>(CURL_READFUNC_ABORT));
-}
-
-TEST(UploadCallbacks, SeekCallbackMovesOffsetAndPositionWithinTheBody) {
-    auto handle = std::make_shared<_FS_HANDLE>();
-    MemoryCache cache(Pattern(100));
-    Protocol::_UPLOADCTX ctx;
-    ctx.handle = handle;
-    ctx.cache = &cache;
-    ctx.size = 100;
-    ctx.offset = 70;
-    handle->position = 70;
-
-    EXPECT_EQ(seek_callback_cache_func(&ctx, 0, SEEK_SET), CURL_SEEKFUNC_OK);
-    EXPECT_EQ(ctx.offset, 0);
-    EXPECT_EQ(handle->position.load(), 0);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, 30, SEEK_CUR), CURL_SEEKFUNC_OK);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, -10, SEEK_CUR), CURL_SEEKFUNC_OK);
-    EXPECT_EQ(ctx.offset, 20);
-    EXPECT_EQ(handle->position.load(), 20);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, -5, SEEK_END), CURL_SEEKFUNC_OK);
-    EXPECT_EQ(ctx.offset, 95);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, 0, SEEK_END), CURL_SEEKFUNC_OK);
-    EXPECT_EQ(ctx.offset, 100);
-
-    // The next read after a rewind serves the bytes at the new offset.
-    ASSERT_EQ(seek_callback_cache_func(&ctx, 40, SEEK_SET), CURL_SEEKFUNC_OK);
-    char buffer[10];
-    ASSERT_EQ(read_callback_cache_func(buffer, 1, sizeof buffer, &ctx), sizeof buffer);
-    EXPECT_EQ(std::string(buffer, sizeof buffer), cache.content.substr(40, 10));
-    EXPECT_EQ(handle->position.load(), 50);
-
-    // Outside the body, or from nowhere: refused, nothing moves.
-    EXPECT_EQ(seek_callback_cache_func(&ctx, -1, SEEK_SET), CURL_SEEKFUNC_FAIL);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, 101, SEEK_SET), CURL_SEEKFUNC_FAIL);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, -51, SEEK_CUR), CURL_SEEKFUNC_FAIL);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, 1, SEEK_END), CURL_SEEKFUNC_FAIL);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, INT64_MIN, SEEK_END), CURL_SEEKFUNC_FAIL);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, INT64_MAX, SEEK_CUR), CURL_SEEKFUNC_FAIL);
-    EXPECT_EQ(seek_callback_cache_func(&ctx, 0, 42), CURL_SEEKFUNC_FAIL);
-    EXPECT_EQ(ctx.offset, 50);
-    EXPECT_EQ(handle->position.load(), 50);
-    EXPECT_EQ(seek_callback_cache_func(nullptr, 0, SEEK_SET), CURL_SEEKFUNC_FAIL);
-
-    // Without a handle only the offset moves.
-    Protocol::_UPLOADCTX bare;
-    bare.size = 10;
-    bare.offset = 10;
-    EXPECT_EQ(seek_callback_cache_func(&bare, 0, SEEK_SET), CURL_SEEKFUNC_OK);
-    EXPECT_EQ(bare.offset, 0);
+        for (auto& line : log.Find(kErrorProtocol, "Upload upath: [/f.bin] , "))
+            seen += " " + line.substr(25);  // the transport's code and the status
+        std::string text = Take(message);   // and why a transfer that went well failed
+        if (text.find("the ") == 0) seen += " " + text;
+        EXPECT_EQ(seen, expected);
+        for (auto& [total, now] : progress) EXPECT_TRUE(total == 0 || total == long(size)) << now;
+        EXPECT_TRUE(result != SUCCESS || size == 0 ||
+                    progress.back() == std::make_pair(long(size), long(size)));
+    }
 }
 
 }  // namespace

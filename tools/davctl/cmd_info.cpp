@@ -71,21 +71,30 @@ int RunLs(Context& c) {
     return EXIT_OK;
 }
 
+// Several paths share one connection: what a host does when it looks at many files.
 int RunStat(Context& c) {
-    std::string path = RemotePath(c.options.args[0]);
-    _FS_FILE file;
-    Outcome outcome = StatExact(c.dav, path, &file);
-    if (!outcome.ok()) return Report("stat " + Shown(path), outcome);
-    if (c.options.json) {
-        printf("%s\n", JsonEntry(file).c_str());
-        return EXIT_OK;
+    int status = EXIT_OK;
+    for (size_t i = 0; i < c.options.args.size(); ++i) {
+        std::string path = RemotePath(c.options.args[i]);
+        _FS_FILE file;
+        Outcome outcome = StatExact(c.dav, path, &file);
+        if (!outcome.ok()) {
+            int failed = Report("stat " + Shown(path), outcome);
+            if (status == EXIT_OK) status = failed;
+            continue;
+        }
+        if (c.options.json) {
+            printf("%s\n", JsonEntry(file).c_str());
+            continue;
+        }
+        if (i > 0) printf("\n");
+        printf("path:     %s\n", Printable(Shown(file.id)).c_str());
+        printf("name:     %s\n", Printable(file.name).c_str());
+        printf("type:     %s\n", KindName(file));
+        printf("size:     %lld\n", static_cast<long long>(file.size));
+        printf("modified: %s\n", Printable(file.modifiedTime).c_str());
+        printf("created:  %s\n", Printable(file.creationTime).c_str());
+        printf("accessed: %s\n", Printable(file.accessTime).c_str());
     }
-    printf("path:     %s\n", Printable(Shown(file.id)).c_str());
-    printf("name:     %s\n", Printable(file.name).c_str());
-    printf("type:     %s\n", KindName(file));
-    printf("size:     %lld\n", static_cast<long long>(file.size));
-    printf("modified: %s\n", Printable(file.modifiedTime).c_str());
-    printf("created:  %s\n", Printable(file.creationTime).c_str());
-    printf("accessed: %s\n", Printable(file.accessTime).c_str());
-    return EXIT_OK;
+    return status;
 }

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "command_line.h"
@@ -16,7 +17,7 @@ struct CommandShape {
 };
 
 const CommandShape commands[] = {
-    {"test", 0, 0, ""}, {"ls", 0, 1, "lj"},  {"stat", 1, 1, "j"},
+    {"test", 0, 0, ""}, {"ls", 0, 1, "lj"},  {"stat", 1, SIZE_MAX, "j"},
     {"get", 1, 2, "R"}, {"put", 1, 2, ""},   {"mv", 2, 2, "f"},
     {"rm", 1, 1, ""},   {"mkdir", 1, 1, ""}, {"rmdir", 1, 1, "r"},
 };
@@ -116,7 +117,8 @@ Commands:
   ls [FOLDER]                list a folder (default: the root)
       -l, --long             kind, size, modification time (UTC) and name
       --json                 one JSON array of entries, for scripts
-  stat PATH [--json]         show one file or folder
+  stat PATH... [--json]      show files or folders, one PATH after the other in
+                             one connection (--json: one object per line)
   get REMOTE [LOCAL|-]       download to LOCAL (default: the remote name in the
                              current folder; a folder takes the remote name;
                              '-' or /dev/stdout writes to standard output; a
