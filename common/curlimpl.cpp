@@ -81,7 +81,8 @@ size_t CollectBody(char* data, size_t size, size_t count, void* collector) {
 // After a perform: a failure of ours gets a code and a text that say what happened, and no
 // failure leaves the host without a message.
 void Explain(const Collector* collected, _CURLRTN& result, const char* errbuf) {
-    if (collected != nullptr && collected->exceeded) {
+    // Counted by us, or refused by libcurl from the announced length.
+    if (collected != nullptr && (collected->exceeded || result.code == CURLE_FILESIZE_EXCEEDED)) {
         result.code = CURLE_FILESIZE_EXCEEDED;
         result.message = "the server's answer exceeded the limit of " +
                          std::to_string(collected->limit) + " bytes";

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <tuple>
 
 #include "common/curllogger.h"
@@ -22,6 +23,7 @@ struct Handleless : CURLLogger {
 // What the callbacks of one request saw; progress: the last report, "+" if one was short.
 struct Seen {
     std::string body, received{}, tapped{}, progress{};
+    bool hostThrows = false;  // the host's progress function throws
     size_t largest = 0;
     _BUFREADCTX cursor{body.data(), 0, static_cast<int64_t>(body.size())};
     std::shared_ptr<_FS_HANDLE> handle = std::make_shared<_FS_HANDLE>();
@@ -36,6 +38,7 @@ bool Tap(long, const char* data, size_t size, void* seen) {
     return static_cast<Seen*>(seen)->tapped.append(data, size), true;
 }
 void Progress(long total, long sent, void* seen, double) {
+    if (static_cast<Seen*>(seen)->hostThrows) throw std::runtime_error("host failure");
     std::string& last = static_cast<Seen*>(seen)->progress;
     bool waiting = sent < total || (!last.empty() && last.back() == '+');
     last = std::to_string(total) + "/" + std::to_string(sent) + (waiting ? "+" : "");
@@ -187,6 +190,44 @@ TEST(CURLImplWire, SuccessivePerformsDoNotInheritEachOthersBodyNorCallbacksLeave
     CURLImpl::ProgressBinding unbound;
     unbound.handle = reinterpret_cast<void*>(0x1);  // must not be queried
     EXPECT_EQ(_CURL_PROGRESS(&unbound, 0, 0, 10, 5) + _CURL_PROGRESS(nullptr, 0, 0, 10, 5), 0);
+}
+
+// Redirected bodies reach the new place whole, whatever the status; an answer past the limit,
+// a header line libcurl refuses and a host callback that throws each end the transfer with a
+// message instead of a truncated success or an exception through libcurl.
+TEST(CURLImplFaults, RedirectsKeepTheBodyAndBadAnswersEndWithAMessage) {
+    for (int status : {301, 302, 303, 307, 308}) {
+        for (How how : {Post, Sized}) {
+            ScriptedServer server;
+            server.Respond(status, "", {{"Location", server.url() + "/g"}});
+            server.Respond(201, "done");
+            CURLLogger request;
+            Seen seen{"body"};
+            _CURLRTN r =
+                Perform(request, server.url() + "/f", how, how == Sized ? Upload : 0, seen);
+            std::vector<RecordedRequest> sent = server.Requests();
+            ASSERT_EQ(sent.size(), 2u) << status;
+            EXPECT_EQ(sent[1].method + sent[1].target + sent[1].body, "PUT/gbody") << status;
+            EXPECT_EQ(r.http_status, 201) << status;
+        }
+    }
+    ScriptedServer server;
+    server.Respond(200, std::string(5000, 'x'));
+    server.Respond(200, "x", {{"X-Long", std::string(1 << 20, 'a')}});
+    server.Respond(401, "", {{"WWW-Authenticate", "Basic"}});
+    CURLLogger request;
+    request.SetAnswerLimit(1000);
+    Seen seen{"body"};
+    _CURLRTN r = Perform(request, server.url() + "/f", Get, 0, seen);
+    EXPECT_EQ(r.code, CURLE_FILESIZE_EXCEEDED);
+    EXPECT_NE(r.message.find("limit of 1000 bytes"), std::string::npos) << r.message;
+    request.Clear();
+    for (int flags : {0, Upload | Creds}) {
+        seen.hostThrows = flags != 0;
+        r = Perform(request, server.url() + "/f", flags ? Sized : Get, flags, seen);
+        EXPECT_NE(r.code, CURLE_OK);
+        EXPECT_FALSE(r.message.empty());
+    }
 }
 
 TEST(CURLImplResult, AnswersThatDoNotFitTheRecordFail) {
