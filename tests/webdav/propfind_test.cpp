@@ -34,8 +34,12 @@ TEST_F(PropfindTest, WireAndWhatReachesTheHost) {
                            one = Answer(207, Multistatus({{"/dav/x%7Ey%23%2B1", 1234567890123}})),
                            refused = Answer(401, Multistatus({{"/dav/decoy", 1}}),
                                             {{"WWW-Authenticate", "Basic"}}),
-                           moved = Answer(308, "", {{"Location", "/dav/"}});
-    // L: a listing, S: a stat (lower case: gzip off), the path, the answers; the result, the
+                           a3 = Answer(207, Multistatus({{"/dav/a", 3}})),
+                           folder = Answer(207, Multistatus({{"/dav/d/", -1}, {"/dav/d/c", 5}}));
+    auto moved = [](int status) { return Answer(status, "", {{"Location", "/dav/"}}); };
+    const std::string again = " PROPFIND /dav/ Depth=1 Content-Type=text/xml; gzip";
+    // L: a listing, S: a stat (lower case: gzip off; m: a stat keeping at most 100 bytes of
+    // an answer, "max_answer"), the path, the answers; the result, the
     // records the host gets ("id|name|attributes|size;") and the request (its Accept-Encoding
     // only when it is ours)
     using Row =
@@ -56,13 +60,27 @@ TEST_F(PropfindTest, WireAndWhatReachesTheHost) {
         {'L', nullptr, {cut}, "1 ", ""},
         {'S', nullptr, {Answer(207, "<html>oops")}, "1 ", ""},
         {'L', nullptr, {Answer(207, "<D:error xmlns:D=\"DAV:\"/>")}, "0 ", ""},
-        {'L', nullptr, {moved, Answer(207, Multistatus({{"/dav/a", 3}}))}, "0 /a|a|1|3;",
-         " PROPFIND /dav/ Depth=1 Content-Type=text/xml; gzip"},  // sent again to the new place
+        // sent again to the new place, body and all
+        {'L', nullptr, {moved(301), a3}, "0 /a|a|1|3;", again},
+        {'L', nullptr, {moved(303), a3}, "0 /a|a|1|3;", again},
+        {'L', nullptr, {moved(308), a3}, "0 /a|a|1|3;", again},
+        // a stat takes the entry asked for, wherever it stands, or none
+        {'S', "/d", {folder}, "0 /d|d|2|0;", ""},
+        {'S', "/d/c/", {folder}, "0 /d/c|c|1|5;", ""},
+        {'S', "/D", {Answer(207, Multistatus({{"/dav/d", 1}}))}, "0 /d|d|1|1;", ""},
+        {'S', "/d", {Answer(207, Multistatus({{"/dav/d/c", 5}}))}, "18 ", ""},
+        {'m', "/d", {folder}, "1 ", " PROPFIND /dav/d Depth=0 Content-Type=text/xml;"},
+        // a listing holds the folder's own members only, by their normalised names
+        {'L', "/a", {Answer(207, Multistatus({{"/dav/a/", -1}, {"/dav/a/x/y", 1}, {"/dav/b", 2},
+            {"/dav/a/./k/../c%2Fd", 3}, {"/dav/a//", -1}, {"/dav/a/k/%2e%2e/../a/e", 4}}))},
+         "0 /a/c%2Fd|c%2Fd|1|3;/a/e|e|1|4;", " PROPFIND /dav/a Depth=1 Content-Type=text/xml; gzip"},
     };
     // clang-format on
     for (auto& [call, path, answers, expected, wire] : rows) {
         bool list = toupper(call) == 'L';
         protocol->SetOpt("gzip", isupper(call) ? "true" : "false");
+        protocol->SetOpt("ex_info", call == 'm' ? R"({"data":{"max_answer":100}})"
+                                                : R"({"data":{"max_answer":0}})");
         size_t before = server.Requests().size();
         for (auto& a : answers) server.Enqueue(a);
         ListSink sink;
@@ -80,10 +98,11 @@ TEST_F(PropfindTest, WireAndWhatReachesTheHost) {
         std::string last = Wire(sent, sent.size() - 1, {"Depth", "Content-Type"});
         EXPECT_EQ(last + (sent.back().Header("Accept-Encoding") == "gzip" ? " gzip" : ""),
                   wire.empty() ? last + " gzip" : wire);
-        EXPECT_EQ(sent[before].body,
-                  "<?xml version=\"1.0\" encoding=\"utf-8\" ?><D:propfind xmlns:D=\"DAV:\"><D:prop>"
-                  "<D:resourcetype /><D:getcontentlength /><D:creationdate /><D:lastaccessed />"
-                  "<D:getlastmodified /></D:prop></D:propfind>");
+        for (size_t i = before; i < sent.size(); ++i)
+            EXPECT_EQ(sent[i].body,
+                      "<?xml version=\"1.0\" encoding=\"utf-8\" ?><D:propfind xmlns:D=\"DAV:\">"
+                      "<D:prop><D:resourcetype /><D:getcontentlength /><D:creationdate />"
+                      "<D:lastaccessed /><D:getlastmodified /></D:prop></D:propfind>");
     }
 }
 

@@ -13,7 +13,11 @@ TEST(Protocol, AddressSplitsIntoEncodedBaseUrlAndRootPath) {
         {"host/share", "host/share", "/share", false},
         {"http://host/a//", "http://host/a/", "/a", false},
         {"http://u:p@host/a b/\xc3\xbc~/", "http://u:p@host/a%20b/%C3%BC%7E", "/a b/\xc3\xbc~",
-         false}};
+         false},
+        // already encoded (from an address bar): used as it stands, matched decoded
+        {"http://host/My%20Files/%c3%bc x/", "http://host/My%20Files/%c3%bc%20x",
+         "/My Files/\xc3\xbc x", false},
+        {"http://host/100% sure", "http://host/100%25%20sure", "/100% sure", false}};
     for (auto& [address, url, rootPath, ssl] : rows) {
         Protocol p(address, nullptr);
         EXPECT_EQ(std::tie(p.url, p.rootPath, p.ssl), std::tie(url, rootPath, ssl)) << address;

@@ -37,8 +37,8 @@ TEST_F(ReadTest, AnswerShapes) {
                                            {"Content-Range", "bytes 0-99/400000"}});
     const AERROR kFailed = FILE_READ_FAILED, kCanceled = READ_CANCELED;
     // the answers, the range asked for, how the host stops it ('x': before, 'o': in the
-    // second OnData, 's': while the server is silent; 'p': no path); the result and the
-    // blocks it receives (offset+length)
+    // second OnData, 's': while the server is silent, 't': its first OnData throws; 'p': no
+    // path); the result and the blocks it receives (offset+length)
     using Row =
         std::tuple<std::vector<ScriptedResponse>, long long, long long, char, AERROR, std::string>;
     // clang-format off
@@ -53,6 +53,11 @@ TEST_F(ReadTest, AnswerShapes) {
         {{Bytes(300, 399, 0, 206, {{"Content-Type", "text/plain"}})}, 300, 100, 0, SUCCESS,
          "300+100 "},  // no Content-Range
         {{before}, 100, 10, 0, SUCCESS, ""},  // a server's answer to a range past the end
+        // short answers while the file goes on: the rest is asked for, in the same blocks
+        {{Bytes(0, 65535), Bytes(65536, 131071), Bytes(131072, 199999)}, 0, 200000, 0, SUCCESS,
+         "0+65536 65536+65536 131072+65536 196608+3392 "},
+        {{Bytes(0, 99, 0, 206, {{"Content-Range", "bytes 0-99/*"}}), Answer(416)}, 0, 200, 0,
+         SUCCESS, "0+100 "},  // the size unknown: a 416 tells the end
         {{moved, Bytes(10, 109)}, 10, 100, 0, SUCCESS, "10+100 "},  // a redirect's page: no data
         // not the bytes asked for
         {{Bytes(1500, 2999)}, 1000, 2000, 0, kFailed, ""},
@@ -62,6 +67,7 @@ TEST_F(ReadTest, AnswerShapes) {
         {{}, 0, 10, 'p', SUCCESS, ""}, {{}, 0, 0, 0, SUCCESS, ""}, {{}, 0, 10, 'x', kCanceled, ""},
         {{Bytes(0, 299999, 16384)}, 0, 300000, 'o', kCanceled, "0+65536 65536+65536 "},
         {{silent}, 0, 100, 's', kCanceled, ""},
+        {{Bytes(0, 99999)}, 0, 100000, 't', kFailed, "0+65536 "},
     };
     // clang-format on
     for (auto& [answers, offset, length, stop, result, blocks] : rows) {
@@ -71,7 +77,10 @@ TEST_F(ReadTest, AnswerShapes) {
         auto handle = std::make_shared<_FS_HANDLE>();
         handle->state = stop == 'x' ? FS_HANDLE_STOP : 0;
         MemoryFetch sink;
-        sink.onData = [&](size_t count) { handle->state = stop == 'o' && count == 2 ? 4 : 0; };
+        sink.onData = [&](size_t count) {
+            if (stop == 't') throw std::runtime_error("disk full");
+            handle->state = stop == 'o' && count == 2 ? 4 : 0;
+        };
         std::thread host([&] {
             if (stop == 's' && server.WaitForRequests(first + 1, 10000))
                 handle->state = FS_HANDLE_STOP;
@@ -86,11 +95,14 @@ TEST_F(ReadTest, AnswerShapes) {
         EXPECT_EQ(delivered, blocks);
         EXPECT_TRUE(sink.blocks.empty() ||
                     sink.data() == kFile.substr(sink.blocks[0].offset, sink.data().size()));
-        std::string range = " Range=bytes=" + std::to_string(offset) + "-" +
-                            std::to_string(offset + length - 1) + " Accept-Encoding=identity;";
-        std::string expected;  // the redirected request keeps the range
-        for (size_t i = 0; i < answers.size(); ++i)
-            expected += (i ? " GET /dav/b" : " GET /dav/a%20b") + range;
+        std::string expected;  // the redirected request keeps the range, the next one goes on
+        for (size_t i = 0, from = offset; i < answers.size(); ++i) {
+            expected +=
+                std::string(i && answers[i - 1].status != 206 ? " GET /dav/b" : " GET /dav/a%20b") +
+                " Range=bytes=" + std::to_string(from) + "-" + std::to_string(offset + length - 1) +
+                " Accept-Encoding=identity;";
+            from += answers[i].status == 206 ? answers[i].body.size() : 0;
+        }
         EXPECT_EQ(Wire(server.Requests(), first, {"Range", "Accept-Encoding"}), expected);
     }
 }
