@@ -65,17 +65,6 @@ bool SameId(const std::string& a, const std::string& b) {
     return true;
 }
 
-// The fields of an entry the host's record takes, in the order they were always copied.
-void Assign(_FS_FILE& file, const _FS_FILE& entry) {
-    file.creationTime = entry.creationTime;
-    file.modifiedTime = entry.modifiedTime;
-    file.accessTime = entry.accessTime;
-    file.name = entry.name;
-    file.size = entry.size;
-    file.attributes = entry.attributes;
-    file.id = entry.id;
-}
-
 // Only a 2xx answer is the multistatus; the bodies of authentication rounds and
 // redirects are passed over.
 bool FeedSuccessfulAnswer(long status, const char* data, size_t size, void* records) {
@@ -203,7 +192,7 @@ AERROR Protocol::refresh(const std::string& path, _FS_FILE* file, nodeinfo* foun
     nodeinfo entry;
     AERROR result = stat_entry(file->id.c_str(), &entry, nullptr);
     if (result != SUCCESS) return result;
-    Assign(*file, entry.file);
+    *file = entry.file;
     if (found != nullptr) *found = entry;
     return SUCCESS;
 }
@@ -212,7 +201,7 @@ AERROR Protocol::GetFileInfo(const char* id, _FS_FILE* file, char** message) {
     return Shielded(FAILED, message, [&] {
         nodeinfo entry;
         AERROR result = stat_entry(id, &entry, message);
-        if (result == SUCCESS && file != nullptr) Assign(*file, entry.file);
+        if (result == SUCCESS && file != nullptr) *file = entry.file;
         return result;
     });
 }

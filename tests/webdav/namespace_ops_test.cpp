@@ -77,6 +77,9 @@ TEST_F(NamespaceOpsTest, RequestsOnTheWire) {
         std::string text = Take(message);  // a failure says why; a member's, with its path
         EXPECT_TRUE(statuses.empty() || statuses[0] > 0 ? text != "(null)" : text == failed)
             << text;
+        EXPECT_TRUE(!op.find("Delete") || statuses.empty() || statuses[0] / 100 != 2 ||
+                    file.id == parent + "/" + file.name)  // the new path, also when not found
+            << file.id;
         auto sent = server.Requests();
         for (auto& r : sent) {  // no body; MOVE overwrites (some servers read no header as "F")
             EXPECT_TRUE(r.body.empty() || r.method == "PROPFIND");
