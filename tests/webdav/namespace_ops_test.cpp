@@ -35,6 +35,9 @@ TEST_F(NamespaceOpsTest, RequestsOnTheWire) {
         // once that worked, the relative form goes first, and a 400 is final
         {"Move", "/a", "/b", "n", {400}, FAILED, move + to + " 0"},
         {"Move", "/a", "/b", "n", {201, 404}, FAILED, move + to + " PROPFIND /dav/b/n Depth=0; 0"},
+        // a redirect keeps the method and the Destination
+        {"Move", "/a", "/b", "n", {301, 201, 207}, SUCCESS,
+         move + to + " MOVE /dav/z Destination=" + to + stat},
         // a 207 is a success only when no member failed
         {"Move", "/a", "/b", "n", {-423}, FAILED, move + to + " 0"},
         {"Move", "/a", "/b", "n", {207, 207}, SUCCESS, move + to + stat},
@@ -64,7 +67,7 @@ TEST_F(NamespaceOpsTest, RequestsOnTheWire) {
                 body = Multistatus({}).insert(
                     51, "<D:response><D:href>/dav/d/x</D:href><D:status>HTTP/1.1 " +
                             failed.substr(6) + "</D:status></D:response>");
-            server.Respond(status < 0 ? 207 : status, body);
+            server.Enqueue(Answer(status < 0 ? 207 : status, body, {{"Location", "/dav/z"}}));
         }
         char* message = nullptr;
         EXPECT_EQ(op == "Rename"            ? p.Rename(id, target, &file, &message)

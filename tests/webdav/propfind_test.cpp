@@ -73,7 +73,7 @@ TEST_F(PropfindTest, WireAndWhatReachesTheHost) {
         // a listing holds the folder's own members only, by their normalised names
         {'L', "/a", {Answer(207, Multistatus({{"/dav/a/", -1}, {"/dav/a/x/y", 1}, {"/dav/b", 2},
             {"/dav/a/./k/../c%2Fd", 3}, {"/dav/a//", -1}, {"/dav/a/k/%2e%2e/../a/e", 4}}))},
-         "0 /a/c%2Fd|c%2Fd|1|3;/a/e|e|1|4;", " PROPFIND /dav/a Depth=1 Content-Type=text/xml; gzip"},
+         "0 /a/c%2Fd|c%2Fd|1|3;/a/e|e|1|4;", ""},
     };
     // clang-format on
     for (auto& [call, path, answers, expected, wire] : rows) {
