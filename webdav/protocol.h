@@ -133,7 +133,6 @@ public:
         bool complete = false;    // transfer stopped on purpose: every asked-for byte arrived
         bool canceled = false;    // transfer stopped because the host raised state
         int64_t rangeTotal = -1;  // file size a Content-Range gives; -1: unknown ("*") or none
-        int64_t bodyBytes = 0;    // body bytes of the answer being received
         bool hostFailed = false;  // OnData threw
     };
     // Upload context: one per PUT.

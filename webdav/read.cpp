@@ -123,7 +123,6 @@ size_t header_callback_range_func(char* data, size_t size, size_t nmemb, void* c
         ctx->status = p != nullptr ? atoi(std::string(p + 1, end).c_str()) : 0;
         ctx->rangeStart = -1;
         ctx->rangeTotal = -1;
-        ctx->bodyBytes = 0;
         ctx->encoded = false;
         ctx->multipart = false;
         ctx->judged = false;
@@ -154,7 +153,6 @@ int xferinfo_callback_read_func(void* context, curl_off_t, curl_off_t, curl_off_
 size_t write_callback_cache_func(void* data, size_t size, size_t nmemb, void* context) {
     auto* ctx = static_cast<Protocol::_RAWRITECTX*>(context);
     const size_t n = size * nmemb;
-    ctx->bodyBytes += static_cast<int64_t>(n);
     if (!ctx->judged) JudgeBody(ctx);
     if (ctx->rejected) return 0;
 
