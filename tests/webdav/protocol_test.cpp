@@ -42,18 +42,19 @@ TEST(Protocol, GettersCopyOnlyWhenTheTextAndItsNulFit) {
 
 TEST(Protocol, QuotaTakesOnlyAcceptedCallbackAnswers) {
     Protocol p("http://host", nullptr);
-    bool accept = false;
+    int accept = 0;  // 2: the callback throws
     p.SetQuota(50, 5);
     p.SetQuotaCallback(&accept, [](void* yes, void*, long long* total, long long* left) {
         std::tie(*total, *left) = std::make_pair(1000, 400);
-        return *static_cast<bool*>(yes);
+        if (*static_cast<int*>(yes) == 2) throw 1;
+        return *static_cast<int*>(yes) == 1;
     });
     unsigned long long total = 0, used = 0;
-    for (bool answer : {false, true}) {
+    for (int answer : {0, 2, 1}) {
         accept = answer;
-        p.GetQuota(&total, &used);
+        EXPECT_EQ(p.GetQuota(&total, &used), answer == 2 ? FAILED : SUCCESS);
         EXPECT_EQ(std::make_pair(total, used),
-                  std::make_pair(answer ? 1000ULL : 50ULL, answer ? 600ULL : 5ULL));
+                  std::make_pair(answer == 1 ? 1000ULL : 50ULL, answer == 1 ? 600ULL : 5ULL));
     }
 }
 

@@ -130,6 +130,11 @@ TEST_F(UploadTest, AnswerShapes) {
         EXPECT_TRUE(result != SUCCESS || size == 0 ||
                     progress.back() == std::make_pair(long(size), long(size)));
     }
+    _FS_FILE dots;  // a name that would address another folder is never sent
+    dots.name = "..";
+    size_t sent = server.Requests().size();
+    EXPECT_EQ(p->Upload("/a", nullptr, nullptr, &dots, nullptr), INVALID_PARAMETER);
+    EXPECT_EQ(server.Requests().size(), sent);
 }
 
 }  // namespace
