@@ -70,6 +70,10 @@ populate() {  # suite tests-rev
   else
     git archive "$2" tests | tar -x -C "$src"
   fi
+  # The transport test of the suite before its rewrite has a body tap of the older kind (no
+  # result); given one, the whole program stays in the comparison.
+  sed -i 's/^void Tap(long status, const char\* data, size_t size, void\* record) {$/bool Tap(long status, const char* data, size_t size, void* record) {/; /^    to->body.append(data, size);$/{n;s/^}$/    return true;\n}/}' \
+    "$src/tests/common/curlimpl_test.cpp"
 }
 
 # A test program that no longer builds against the product (the old suite against today's code)
@@ -83,7 +87,16 @@ build() {  # suite
 run_suite() {  # suite out-file
   local b="$work/$1/build"
   rm -f "$b/Testing/Temporary/LastTestsFailed.log"
+  # A planted fault may make a test hang; its own timeout is long, so a watchdog ends any test
+  # program of this build still running after 90 s (ctest counts it as failed).
+  (while sleep 5; do
+     for pid in $(pgrep -f "^$b/tests/"); do
+       [ "$(ps -o etimes= -p "$pid" 2>/dev/null || echo 0)" -gt 90 ] && kill -9 "$pid" 2>/dev/null || true
+     done
+   done) &
+  local watchdog=$!
   (cd "$b" && ctest -j"$(nproc)" --timeout 90 >"$work/$1/ctest.log" 2>&1) || true
+  kill "$watchdog" 2>/dev/null; wait "$watchdog" 2>/dev/null || true
   if [ -f "$b/Testing/Temporary/LastTestsFailed.log" ]; then
     cut -d: -f2- "$b/Testing/Temporary/LastTestsFailed.log" | sort >"$2"
   else
