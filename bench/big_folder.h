@@ -22,7 +22,7 @@ inline const char* PropfindBody() {
 class BigFolder {
 public:
     // count files with distinct names, sizes and mtimes in the folder "/big".
-    explicit BigFolder(int count) : server("lighttpd", {"none", false}) {
+    explicit BigFolder(int count) : server("lighttpd", Anonymous()) {
         if (!server.ok()) {
             error = server.error();
             return;

@@ -26,7 +26,7 @@ const char* const kName = "big.bin";
 
 // One lighttpd for the whole run, serving a 1 GiB file made with fallocate.
 struct Served {
-    Served() : server("lighttpd", {"none"}) {
+    Served() : server("lighttpd", Anonymous()) {
         if (!server.ok()) throw std::runtime_error(server.error());
         std::string path = server.root() + "/" + kName;
         int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);

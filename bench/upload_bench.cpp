@@ -23,7 +23,7 @@ constexpr long long kFileSize = 1LL << 30;
 
 // One lighttpd for the whole run, and a 1 GiB source file beside its root.
 struct Served {
-    Served() : server("lighttpd", {"none"}) {
+    Served() : server("lighttpd", Anonymous()) {
         if (!server.ok()) throw std::runtime_error(server.error());
         source = server.workdir() + "/source.bin";
         int fd = open(source.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);

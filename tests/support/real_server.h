@@ -23,6 +23,13 @@ struct RealServerOptions {
     std::string cert, key, clientCa;
 };
 
+// A server that asks for no credentials (benchmarks).
+inline RealServerOptions Anonymous() {
+    RealServerOptions options;
+    options.auth = "none";
+    return options;
+}
+
 class RealServer {
 public:
     explicit RealServer(const std::string& kind, RealServerOptions options = {})
