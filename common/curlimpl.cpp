@@ -449,13 +449,16 @@ constexpr long long kReadsPerBurst = 101;
 constexpr long long kSendBurst = 65536;
 // Longest silence, in seconds, granted to the limiter on top of the stall window.
 constexpr long long kMaxLimiterPause = 300;
-// Receive buffer bounds libcurl accepts; the upper one is its default.
+// Receive buffer bounds under a limit; the upper one is libcurl's default.
 constexpr long long kMinReceiveBuffer = 1024;
 constexpr long long kDefaultReceiveBuffer = CURL_MAX_WRITE_SIZE;
+// Without a limit: pieces of several 64 KiB blocks, so that a read hands whole blocks to the
+// host straight from libcurl's buffer, with a quarter of the calls and polls per byte.
+constexpr long kUnlimitedReceiveBuffer = 256 << 10;
 
 // Receive buffer that keeps a burst to about half a second of the limit.
 long ReceiveBuffer(long long limit) {
-    if (limit <= 0) return static_cast<long>(kDefaultReceiveBuffer);
+    if (limit <= 0) return kUnlimitedReceiveBuffer;
     long long size = limit / (2 * kReadsPerBurst);
     if (size < kMinReceiveBuffer) size = kMinReceiveBuffer;
     if (size > kDefaultReceiveBuffer) size = kDefaultReceiveBuffer;

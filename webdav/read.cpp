@@ -101,11 +101,11 @@ void JudgeBody(Protocol::_RAWRITECTX* ctx) {
     ctx->deliver = true;
 }
 
-void Deliver(Protocol::_RAWRITECTX* ctx) {
-    ctx->callback->OnData(ctx->offset, ctx->buffer, ctx->fill, 0);
-    ctx->offset += ctx->fill;
-    ctx->remaining -= ctx->fill;
-    ctx->fill = 0;
+// Hands length bytes at the read's position to the host.
+void Deliver(Protocol::_RAWRITECTX* ctx, const char* bytes, int32_t length) {
+    ctx->callback->OnData(ctx->offset, bytes, length, 0);
+    ctx->offset += length;
+    ctx->remaining -= length;
 }
 
 }  // namespace
@@ -174,17 +174,21 @@ size_t write_callback_cache_func(void* data, size_t size, size_t nmemb, void* co
         }
         size_t chunk = static_cast<size_t>(std::min<int64_t>(
             {static_cast<int64_t>(kBlock - ctx->fill), static_cast<int64_t>(left), wanted}));
-        memcpy(ctx->buffer + ctx->fill, src, chunk);
+        // A whole block already in libcurl's buffer goes to the host from there.
+        const bool direct =
+            ctx->fill == 0 && static_cast<int64_t>(chunk) == std::min<int64_t>(kBlock, wanted);
+        if (!direct) memcpy(ctx->buffer + ctx->fill, src, chunk);
         ctx->fill += static_cast<int32_t>(chunk);
         src += chunk;
         left -= chunk;
         if (ctx->fill == kBlock || ctx->fill == ctx->remaining) {
             try {
-                Deliver(ctx);
+                Deliver(ctx, direct ? src - chunk : ctx->buffer, ctx->fill);
             } catch (...) {  // the host's sink failed; nothing may unwind through libcurl
                 ctx->hostFailed = true;
                 return 0;
             }
+            ctx->fill = 0;
         }
     }
     if (Stopped(ctx)) {
@@ -290,7 +294,8 @@ AERROR Protocol::Read(const char* path, long long offset, long long length,
                 undelivered = true;
             } else {
                 try {
-                    Deliver(ctx.get());
+                    Deliver(ctx.get(), ctx->buffer, ctx->fill);
+                    ctx->fill = 0;
                 } catch (...) {
                     ctx->hostFailed = true;
                 }
