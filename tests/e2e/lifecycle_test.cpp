@@ -11,6 +11,7 @@
 
 #include "common/logstate.h"
 #include "support/host_doubles.h"
+#include "support/paths.h"
 #include "support/real_server.h"
 #include "webdav/protocol.h"
 
@@ -88,10 +89,7 @@ protected:
         protocol->SetOpt("speedlimit", GetParam().speedLimit);
         return protocol;
     }
-    std::string Disk(const std::string& id) {
-        std::ifstream in(server->root() + id, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string Disk(const std::string& id) { return ReadFile(server->root() + id); }
     // A record must describe the item on the server's disk: path, name, kind, size, times.
     void ExpectItem(const _FS_FILE& record, const std::string& id) {
         struct stat item = {};

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 inline std::string SourceDir() {
@@ -14,4 +16,13 @@ inline std::string PluginPath() {
 // A loopback address where nothing listens: port 1 (tcpmux) is never served here.
 inline std::string ClosedLoopbackUrl(const std::string& path = "") {
     return "http://127.0.0.1:1" + path;
+}
+
+// A whole local file as bytes ("" when it cannot be read), and one written whole.
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
 }

@@ -12,6 +12,7 @@
 #include "connection.h"
 #include "gtest/gtest.h"
 #include "numbers.h"
+#include "support/paths.h"
 #include "support/real_server.h"
 #include "support/scripted_server.h"
 
@@ -19,15 +20,6 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 struct Result {
     int status = -1;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
+#include "support/paths.h"
 #include "support/real_server.h"
 #include "support/scripted_server.h"
 
@@ -21,15 +22,6 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 // Every file under root (relative path -> bytes), folders as "path/" -> "".
 std::map<std::string, std::string> Tree(const std::string& root) {
