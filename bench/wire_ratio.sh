@@ -52,7 +52,8 @@ if [ "$quick" = 1 ]; then stats=200 entries=1000 size=$((64 << 20)) rounds=2 big
 start_server() {
   local kind="$1" dir="$2"
   shift 2
-  WEBDAV_SERVER_OWNER=none "$@" "$repo/tests/servers/start.sh" "$kind" "$dir" --auth none >/dev/null
+  local url
+  url="$(WEBDAV_SERVER_OWNER=none "$@" "$repo/tests/servers/start.sh" "$kind" "$dir" --auth none)"
   started+=("$dir")
   /usr/bin/python3 - "$dir/root" "$entries" <<'EOF'
 import os, sys
@@ -67,7 +68,7 @@ EOF
   fallocate -l "$size" "$dir/root/big.bin"
   fallocate -l "$size" "$dir/source.bin"
   chown -R --reference="$dir/root/.." "$dir/root" 2>/dev/null || true
-  cat "$dir/url"
+  echo "$url"
 }
 
 # run LABEL URL WORKLOAD ARGS... [-- PREFIX...]: one wire_ratio run, its RESULT line kept.
