@@ -9,6 +9,8 @@
 #   --new REV      the second suite: tests/ as of REV, or "work" for the working tree (default: work)
 #   --product REV  the product code: a revision, or "work" (default: work)
 #   --work DIR     scratch folder (default: build-mutants); --list prints the fault IDs and exits
+# Environment: MUTANTS_JOBS tests at once (default: the number of cores), MUTANTS_TIMEOUT seconds
+# before a test counts as hanging (default 90), MUTANTS_BUILD_TYPE (default Release).
 # Each suite gets its own copy of the product with its tests/ folder and its own build. The report
 # (one line per fault, then totals) goes to stdout and DIR/report.txt.
 set -euo pipefail
@@ -24,7 +26,7 @@ while [ $# -gt 0 ]; do
     --product) product="$2"; shift 2 ;;
     --work) work="$2"; shift 2 ;;
     --list) list=1; shift ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     *) ids+=("$1"); shift ;;
   esac
 done
@@ -88,14 +90,14 @@ run_suite() {  # suite out-file
   local b="$work/$1/build"
   rm -f "$b/Testing/Temporary/LastTestsFailed.log"
   # A planted fault may make a test hang; its own timeout is long, so a watchdog ends any test
-  # program of this build still running after 90 s (ctest counts it as failed).
+  # program of this build still running after $MUTANTS_TIMEOUT s (ctest counts it as failed).
   (while sleep 5; do
      for pid in $(pgrep -f "^$b/tests/"); do
-       [ "$(ps -o etimes= -p "$pid" 2>/dev/null || echo 0)" -gt 90 ] && kill -9 "$pid" 2>/dev/null || true
+       [ "$(ps -o etimes= -p "$pid" 2>/dev/null || echo 0)" -gt "${MUTANTS_TIMEOUT:-90}" ] && kill -9 "$pid" 2>/dev/null || true
      done
    done) &
   local watchdog=$!
-  (cd "$b" && ctest -j"$(nproc)" --timeout 90 >"$work/$1/ctest.log" 2>&1) || true
+  (cd "$b" && ctest -j"${MUTANTS_JOBS:-$(nproc)}" >"$work/$1/ctest.log" 2>&1) || true
   kill "$watchdog" 2>/dev/null; wait "$watchdog" 2>/dev/null || true
   if [ -f "$b/Testing/Temporary/LastTestsFailed.log" ]; then
     cut -d: -f2- "$b/Testing/Temporary/LastTestsFailed.log" | sort >"$2"
