@@ -26,3 +26,10 @@ inline std::string ReadFile(const std::string& path) {
 inline void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
 }
+
+// text with every from replaced by to.
+inline std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -71,8 +70,7 @@ public:
     static std::pair<int, std::string> Run(std::vector<std::string> words) {
         std::string command = "WEBDAV_SERVER_OWNER=" + std::to_string(getpid()), output;
         words[0] = SourceDir() + "/tests/servers/" + words[0];
-        for (auto& word : words)
-            command += " '" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
+        for (auto& word : words) command += " '" + ReplaceAll(word, "'", "'\\''") + "'";
         FILE* pipe = popen((command + " </dev/null 2>&1").c_str(), "r");
         char buffer[4096];
         for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)

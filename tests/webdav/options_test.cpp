@@ -85,9 +85,9 @@ TEST(Options, WhatEachConnectionSendsOnOnePooledHandle) {
     std::string socksSeen, socksWanted;
     auto greetings = FirstBytes([&](int socks) {
         auto fill = [&](std::string text) {
-            text = std::regex_replace(text, std::regex("%P"), std::to_string(proxy.port()));
-            text = std::regex_replace(text, std::regex("%S"), std::to_string(socks));
-            return std::regex_replace(text, std::regex("%o"), origin.url().substr(7));
+            text = ReplaceAll(text, "%P", std::to_string(proxy.port()));
+            text = ReplaceAll(text, "%S", std::to_string(socks));
+            return ReplaceAll(text, "%o", origin.url().substr(7));
         };
         for (auto& [data, authType, via, seen] : rows) {
             SCOPED_TRACE(data);
