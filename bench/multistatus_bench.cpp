@@ -75,6 +75,25 @@ void ParseAndRecords(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.body.size()));
 }
 
+// What a listing does with the body as it arrives: the callback reader, no tree.
+void StreamedRecords(benchmark::State& state) {
+    const Answer& answer = RealAnswer();
+    if (!answer.error.empty()) return state.SkipWithError(answer.error.c_str());
+    Protocol protocol(answer.url.c_str(), nullptr);
+    int entries = 0;
+    for (auto _ : state) {
+        MultistatusRecords records(protocol);
+        records.Feed(answer.body.data(), answer.body.size());
+        if (!records.Finish()) return state.SkipWithError("answer refused");
+        nodeinfo* chain = records.Take();
+        entries = Count(chain);
+        Protocol::nodeinfoFree(chain);
+    }
+    if (entries != kEntries + 1) return state.SkipWithError("unexpected entry count");
+    state.SetItemsProcessed(state.iterations() * entries);
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(answer.body.size()));
+}
+
 // The XML parse alone, for comparison.
 void ParseOnly(benchmark::State& state) {
     const Answer& answer = RealAnswer();
@@ -89,6 +108,7 @@ void ParseOnly(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(RecordsFromParsedTree)->Unit(benchmark::kMillisecond);
+BENCHMARK(StreamedRecords)->Unit(benchmark::kMillisecond);
 BENCHMARK(ParseAndRecords)->Unit(benchmark::kMillisecond);
 BENCHMARK(ParseOnly)->Unit(benchmark::kMillisecond);
 

@@ -19,7 +19,7 @@ constexpr long long kMaxAhead = 64 << 20;       // fetched but not yet read, at 
 constexpr long long kSlack = 4 << 20;           // reads this close together are sequential
 constexpr long long kRandomBlocks = 4;          // a random read fetches at least this many
 constexpr long long kRandomMaxBlocks = 16;      // ... and no more than this unless asked
-constexpr long long kCacheLimit = 160LL << 20;  // blocks kept per file
+constexpr long long kCacheLimit = 16LL << 20;  // blocks kept per file
 
 }  // namespace
 
