@@ -15,6 +15,7 @@ const std::tuple<const char*, long long, long, const char*, time_t> kRows[] = {
     // fractions of a second, cut off beyond microseconds
     {"1994-11-06T08:49:37.5Z", 784111777, 500000, "UTC", kNow},
     {"1994-11-06T08:49:37.1234567Z", 784111777, 123456, "UTC", kNow},
+    {"Sun, 06 Nov 1994 08:49:37.25 GMT", 784111777, 250000, "UTC", kNow},
     // offsets +hh, -00:01, unsigned hhmm, a malformed one (none); a zone name; 12 PM and 12 AM
     {"1994-11-06T10:49:37+02", 784111777, 0, "UTC", kNow},
     {"1994-11-06T08:48:37-00:01", 784111777, 0, "UTC", kNow},

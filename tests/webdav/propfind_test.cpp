@@ -70,6 +70,7 @@ TEST_F(PropfindTest, WireAndWhatReachesTheHost) {
         {'S', "/D", {Answer(207, Multistatus({{"/dav/d", 1}}))}, "0 /d|d|1|1;", ""},
         {'S', "/d", {Answer(207, Multistatus({{"/dav/d/c", 5}}))}, "18 ", ""},
         {'m', "/d", {folder}, "1 ", " PROPFIND /dav/d Depth=0 Content-Type=text/xml;"},
+        {'S', "/d", {Answer(300, Multistatus({{"/dav/d", 1}}))}, "1 ", ""},  // not an answer
         // a listing holds the folder's own members only, by their normalised names
         {'L', "/a", {Answer(207, Multistatus({{"/dav/a/", -1}, {"/dav/a/x/y", 1}, {"/dav/b", 2},
             {"/dav/a/./k/../c%2Fd", 3}, {"/dav/a//", -1}, {"/dav/a/k/%2e%2e/../a/e", 4}}))},
