@@ -406,6 +406,29 @@ private:
 // 10 MB of unparsed input unless HUGE is on, which it never is here.
 constexpr size_t kPiece = 16 * 1024;
 
+// Hands an answer's bytes to parse in pieces of kPiece, counting them in fed; false, with
+// failed set, once the answer is unusable. Later bytes are counted but not parsed.
+template <typename Parse>
+bool FeedInPieces(const char* data, size_t size, size_t& fed, bool& failed, Parse parse) {
+    fed += size;
+    if (failed || size == 0) return !failed;
+    // No answer the transport can hand over is larger than its 32-bit sizes.
+    if (data == nullptr || fed > static_cast<size_t>(INT32_MAX)) {
+        failed = true;
+        return false;
+    }
+    while (size > 0) {
+        size_t piece = size < kPiece ? size : kPiece;
+        if (!parse(data, static_cast<int>(piece))) {
+            failed = true;
+            return false;
+        }
+        data += piece;
+        size -= piece;
+    }
+    return true;
+}
+
 }  // namespace
 
 MultistatusStream::~MultistatusStream() {
@@ -415,38 +438,21 @@ MultistatusStream::~MultistatusStream() {
 }
 
 bool MultistatusStream::Feed(const char* data, size_t size) {
-    fedBytes += size;
-    if (failed || size == 0) return !failed;
-    // No answer the transport can hand over is larger than its 32-bit sizes.
-    if (data == nullptr || fedBytes > static_cast<size_t>(INT32_MAX)) {
-        failed = true;
-        return false;
-    }
     QuietXmlErrors quiet;
-    if (context == nullptr) {
-        context = xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, nullptr);
+    return FeedInPieces(data, size, fedBytes, failed, [this](const char* piece, int length) {
         if (context == nullptr) {
-            failed = true;
-            return false;
+            context = xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, nullptr);
+            if (context == nullptr) return false;
+            // No NOENT, DTDLOAD, DTDATTR or HUGE: entities are never substituted
+            // or fetched, and libxml2's size limits stay in force. COMPACT keeps
+            // short texts inside their nodes (a third less parse time on big
+            // listings); finished nodes are only read or freed, never edited.
+            xmlCtxtUseOptions(context, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                           XML_PARSE_COMPACT);
         }
-        // No NOENT, DTDLOAD, DTDATTR or HUGE: entities are never substituted
-        // or fetched, and libxml2's size limits stay in force. COMPACT keeps
-        // short texts inside their nodes (a third less parse time on big
-        // listings); finished nodes are only read or freed, never edited.
-        xmlCtxtUseOptions(
-            context, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT);
-    }
-    while (size > 0) {
-        size_t piece = size < kPiece ? size : kPiece;
-        xmlParseChunk(context, data, static_cast<int>(piece), 0);
-        if (Unusable(context)) {
-            failed = true;
-            return false;
-        }
-        data += piece;
-        size -= piece;
-    }
-    return true;
+        xmlParseChunk(context, piece, length, 0);
+        return !Unusable(context);
+    });
 }
 
 std::shared_ptr<xmlDoc> MultistatusStream::Finish() {
@@ -807,23 +813,8 @@ bool MultistatusRecords::Parse(const char* data, int size, int terminate) {
 }
 
 bool MultistatusRecords::Feed(const char* data, size_t size) {
-    fedBytes += size;
-    if (failed || size == 0) return !failed;
-    // No answer the transport can hand over is larger than its 32-bit sizes.
-    if (data == nullptr || fedBytes > static_cast<size_t>(INT32_MAX)) {
-        failed = true;
-        return false;
-    }
-    while (size > 0) {
-        size_t piece = size < kPiece ? size : kPiece;
-        if (!Parse(data, static_cast<int>(piece), 0)) {
-            failed = true;
-            return false;
-        }
-        data += piece;
-        size -= piece;
-    }
-    return true;
+    return FeedInPieces(data, size, fedBytes, failed,
+                        [this](const char* piece, int length) { return Parse(piece, length, 0); });
 }
 
 bool MultistatusRecords::Finish() {
