@@ -216,4 +216,36 @@ TEST(DavmountScripted, RefusedUploadsAndSilentServersReachTheCaller) {
     fs::remove_all(dir);
 }
 
+// A program that looks up name after name in one folder has it listed once, after a few
+// single lookups, and gets the same answers from the listing.
+TEST(DavmountScripted, NameAfterNameInOneFolderListsItOnce) {
+    ASSERT_EQ(access("/dev/fuse", R_OK | W_OK), 0) << "/dev/fuse is missing: cannot mount";
+    char dir[] = "/tmp/davmount-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ScriptedServer server;
+    server.Respond(207, Multistatus("/", -1));  // the connection test
+    for (int i = 0; i < 32; ++i) server.Respond(404);
+    std::string listing = Multistatus("/", -1), last = Multistatus("/f39", 3);
+    listing.insert(listing.find("</multistatus>"),
+                   last.substr(last.find("<response>"),
+                               last.find("</multistatus>") - last.find("<response>")));
+    server.Respond(207, listing);
+    std::string found;
+    {
+        Mount mount(server.url(), dir);
+        ASSERT_TRUE(mount.Mounted()) << mount.Unmount().second;
+        for (int i = 0; i < 40; ++i)
+            found +=
+                access((mount.point() + "/f" + std::to_string(i)).c_str(), F_OK) == 0 ? '1' : '0';
+    }
+    EXPECT_EQ(found, std::string(39, '0') + "1");
+    std::map<std::string, int> depths;
+    for (auto& request : server.Requests())
+        ++depths[request.method + " " + request.Header("Depth")];
+    // the connection test and the listing; the single lookups
+    EXPECT_EQ(depths, (std::map<std::string, int>{{"PROPFIND 0", 32}, {"PROPFIND 1", 2}}));
+    EXPECT_EQ(server.Failures(), std::vector<std::string>{});
+    fs::remove_all(dir);
+}
+
 }  // namespace

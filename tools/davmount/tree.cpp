@@ -18,6 +18,10 @@ time_t ParseTime(const std::string& text) {
     return timegm(&t);
 }
 
+// Single lookups in one folder before it is listed instead: one listing of a big folder costs
+// about as much as this many lookups, and every later name is answered from it.
+constexpr int kListAfterLookups = 32;
+
 bool UnderOrAt(const std::string& path, const std::string& folder) {
     return path == folder || (path.size() > folder.size() && path[folder.size()] == '/' &&
                               path.compare(0, folder.size(), folder) == 0);
@@ -146,6 +150,7 @@ int Tree::Lookup(fuse_ino_t parent, const std::string& name, fuse_ino_t* ino, At
     std::string folder;
     if (!PathOf(parent, &folder)) return ENOENT;
     std::string path = JoinPath(folder, name);
+    bool listFolder = false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (const Listing* listing = FreshListing(folder)) {
@@ -163,10 +168,18 @@ int Tree::Lookup(fuse_ino_t parent, const std::string& name, fuse_ino_t* ino, At
             *ino = RememberLocked(path, *attr);
             return 0;
         }
+        Misses& misses = misses_[folder];
+        if (misses.count == 0 || !Fresh(misses.since)) misses = {0, Clock::now()};
+        listFolder = ++misses.count > kListAfterLookups;
+        if (listFolder) misses_.erase(folder);
     }
+    Entries entries;
+    // A listing that fails (a server may refuse Depth 1) leaves the single lookup.
+    if (listFolder && ListFresh(folder, &entries) == 0)
+        return Settle(path, name, entries, ino, attr);
     _FS_FILE file;
     Outcome stat = StatExact(dav_, path, &file);
-    Entries entries;
+    entries.clear();
     if (stat.ok()) {
         entries.emplace_back(name, AttrOf(file));
     } else if (stat.code != FILE_NOT_FOUND) {
@@ -174,6 +187,11 @@ int Tree::Lookup(fuse_ino_t parent, const std::string& name, fuse_ino_t* ino, At
         int error = ListFresh(folder, &entries);
         if (error != 0) return error;
     }
+    return Settle(path, name, entries, ino, attr);
+}
+
+int Tree::Settle(const std::string& path, const std::string& name, const Entries& entries,
+                 fuse_ino_t* ino, Attr* attr) {
     std::lock_guard<std::mutex> guard(lock_);
     for (auto& [entryName, entryAttr] : entries) {
         if (entryName != name) continue;

@@ -1,7 +1,9 @@
 // The mount's picture of the server's namespace: inode numbers for paths, the attributes last
 // seen for each, and each folder's listing (one Depth-1 GetFileList) kept for dir_timeout to
 // answer lookups, readdir and getattr of its children without asking again. Names known to be
-// missing are kept as long. Only the calls on a miss go to the server, never under the lock.
+// missing are kept as long. A folder whose children are looked up one by one many times within
+// dir_timeout (a program stat-ing name after name) is listed instead. Only the calls on a miss
+// go to the server, never under the lock.
 #pragma once
 
 #define FUSE_USE_VERSION 312
@@ -69,6 +71,9 @@ private:
     bool Fresh(Clock::time_point when) const { return Clock::now() - when < dirTimeout_; }
     const Listing* FreshListing(const std::string& folder) const;
     fuse_ino_t RememberLocked(const std::string& path, const Attr& attr);
+    // The answer of a lookup of name (at path) from entries of its folder.
+    int Settle(const std::string& path, const std::string& name, const Entries& entries,
+               fuse_ino_t* ino, Attr* attr);
     void Store(const std::string& folder, const Entries& entries);
     // Unhooks path and everything under it from the path index.
     void DetachLocked(const std::string& path);
@@ -81,4 +86,10 @@ private:
     std::unordered_map<std::string, fuse_ino_t> byPath_;
     std::unordered_map<std::string, Listing> listings_;
     std::unordered_map<std::string, Clock::time_point> missing_;
+    // Per folder without a fresh listing: lookups sent one by one since the first of them.
+    struct Misses {
+        int count = 0;
+        Clock::time_point since;
+    };
+    std::unordered_map<std::string, Misses> misses_;
 };
