@@ -133,7 +133,10 @@ struct stat DavFs::Stat(fuse_ino_t ino, const Attr& attr) const {
     st.st_gid = options_.gid;
     st.st_size = attr.folder ? 0 : attr.size;
     st.st_blocks = (st.st_size + 511) / 512;
-    st.st_blksize = 64 << 10;
+    // Programs size their reads and writes by it (cp, cat: the larger of 128 KiB and this);
+    // without a write cache every write is one request, so 1 MiB writes, the most one request
+    // carries, cost an eighth of the round trips of 128 KiB ones.
+    st.st_blksize = 1 << 20;
     st.st_atime = st.st_mtime = st.st_ctime = attr.mtime;
     return st;
 }
