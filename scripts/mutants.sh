@@ -5,7 +5,8 @@
 # catches what a larger one did.
 #
 # Usage: scripts/mutants.sh [options] [ID...]        (IDs: only these faults; default: all)
-#   --old REV      the first suite: tests/ as of REV (default: 85099b0, the suite before its rewrite)
+#   --old REV      the first suite: tests/ as of REV (default: 85099b0, the suite before its rewrite;
+#                  "none": the second suite alone)
 #   --new REV      the second suite: tests/ as of REV, or "work" for the working tree (default: work)
 #   --product REV  the product code: a revision, or "work" (default: work)
 #   --work DIR     scratch folder (default: build-mutants); --list prints the fault IDs and exits
@@ -109,6 +110,7 @@ run_suite() {  # suite out-file
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 suites=(old new)
+[ "$old_rev" = none ] && suites=(new)  # the current suite alone, to look for gaps
 declare -A rev=([old]="$old_rev" [new]="$new_rev")
 for s in "${suites[@]}"; do
   echo "== preparing the $s suite (tests of ${rev[$s]}, product $product)"
@@ -126,7 +128,7 @@ declare -A caught=([old]=0 [new]=0)
 total=0
 while IFS=$'\t' read -r id file find replace; do
   if [ ${#ids[@]} -gt 0 ] && [[ ! " ${ids[*]} " =~ " $id " ]]; then continue; fi
-  row=()
+  declare -A row=([old]=- [new]=-)
   for s in "${suites[@]}"; do
     target="$work/$s/src/$file"
     cp "$target" "$work/$s/saved"
@@ -144,21 +146,21 @@ else:
 EOF
 )
     if [ "$verdict" != planted ]; then
-      row+=("$verdict")
+      row[$s]=$verdict
     elif ! build "$s"; then
-      row+=(nobuild)
+      row[$s]=nobuild
     else
       run_suite "$s" "$work/$s/failed"
       if [ -n "$(comm -13 "$work/$s/baseline" "$work/$s/failed")" ]; then
-        row+=(caught); caught[$s]=$((caught[$s] + 1))
+        row[$s]=caught; caught[$s]=$((caught[$s] + 1))
       else
-        row+=(MISSED)
+        row[$s]=MISSED
       fi
     fi
     cp "$work/$s/saved" "$target"
   done
   total=$((total + 1))
-  printf '%-48s %-8s %-8s\n' "$id" "${row[0]}" "${row[1]}" | tee -a "$report"
+  printf '%-48s %-8s %-8s\n' "$id" "${row[old]}" "${row[new]}" | tee -a "$report"
 done <"$faults"
 for s in "${suites[@]}"; do build "$s" || true; done
 printf '\n%d faults: the old suite caught %d, the new suite %d\n' "$total" "${caught[old]}" \
