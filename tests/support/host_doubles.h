@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "compiled/cache.h"
@@ -59,10 +60,12 @@ private:
 
 struct ListSink : IFileList {
     AERROR AddFile(_FS_FILE* file) override {
+        if (throws) throw std::runtime_error("host sink");
         files.push_back(*file);
         return SUCCESS;
     }
     std::vector<_FS_FILE> files;
+    bool throws = false;  // a host whose sink throws
 };
 
 // Keeps the delivered bytes and blocks; onData runs after each block (to raise state).

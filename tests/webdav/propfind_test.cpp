@@ -38,10 +38,10 @@ TEST_F(PropfindTest, WireAndWhatReachesTheHost) {
                            folder = Answer(207, Multistatus({{"/dav/d/", -1}, {"/dav/d/c", 5}}));
     auto moved = [](int status) { return Answer(status, "", {{"Location", "/dav/"}}); };
     const std::string again = " PROPFIND /dav/ Depth=1 Content-Type=text/xml; gzip";
-    // L: a listing, S: a stat (lower case: gzip off; m: a stat keeping at most 100 bytes of
-    // an answer, "max_answer"), the path, the answers; the result, the
-    // records the host gets ("id|name|attributes|size;") and the request (its Accept-Encoding
-    // only when it is ours)
+    // L: a listing (T: to a host sink that throws), S: a stat (lower case: gzip off; m: a stat
+    // keeping at most 100 bytes of an answer, "max_answer"), the path, the answers; the result,
+    // the records the host gets ("id|name|attributes|size;") and the request (its
+    // Accept-Encoding only when it is ours)
     using Row =
         std::tuple<char, const char*, std::vector<ScriptedResponse>, std::string, std::string>;
     // clang-format off
@@ -61,6 +61,7 @@ TEST_F(PropfindTest, WireAndWhatReachesTheHost) {
         {'S', nullptr, {Answer(207, "<html>oops")}, "1 ", ""},
         {'L', nullptr, {Answer(207, "<D:error xmlns:D=\"DAV:\"/>")}, "0 ", ""},
         // sent again to the new place, body and all
+        {'T', nullptr, {a3}, "1 ", ""},  // the host's sink throws: a failure, nothing escapes
         {'L', nullptr, {moved(301), a3}, "0 /a|a|1|3;", again},
         {'L', nullptr, {moved(303), a3}, "0 /a|a|1|3;", again},
         {'L', nullptr, {moved(308), a3}, "0 /a|a|1|3;", again},
@@ -78,13 +79,14 @@ TEST_F(PropfindTest, WireAndWhatReachesTheHost) {
     };
     // clang-format on
     for (auto& [call, path, answers, expected, wire] : rows) {
-        bool list = toupper(call) == 'L';
+        bool list = toupper(call) == 'L' || call == 'T';
         protocol->SetOpt("gzip", isupper(call) ? "true" : "false");
         protocol->SetOpt("ex_info", call == 'm' ? R"({"data":{"max_answer":100}})"
                                                 : R"({"data":{"max_answer":0}})");
         size_t before = server.Requests().size();
         for (auto& a : answers) server.Enqueue(a);
         ListSink sink;
+        sink.throws = call == 'T';
         _FS_FILE file;
         AERROR result = list ? protocol->GetFileList(path, &sink, nullptr)
                              : protocol->GetFileInfo(path, &file, nullptr);
