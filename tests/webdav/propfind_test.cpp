@@ -60,8 +60,8 @@ TEST_F(PropfindTest, WireAndWhatReachesTheHost) {
         {'L', nullptr, {cut}, "1 ", ""},
         {'S', nullptr, {Answer(207, "<html>oops")}, "1 ", ""},
         {'L', nullptr, {Answer(207, "<D:error xmlns:D=\"DAV:\"/>")}, "0 ", ""},
-        // sent again to the new place, body and all
         {'T', nullptr, {a3}, "1 ", ""},  // the host's sink throws: a failure, nothing escapes
+        // sent again to the new place, body and all
         {'L', nullptr, {moved(301), a3}, "0 /a|a|1|3;", again},
         {'L', nullptr, {moved(303), a3}, "0 /a|a|1|3;", again},
         {'L', nullptr, {moved(308), a3}, "0 /a|a|1|3;", again},

@@ -12,13 +12,13 @@
 
 namespace {
 
-constexpr long long kBlock = 64 << 10;          // the host's block, as Read delivers them
-constexpr long long kFirstWindow = 1 << 20;     // the read-ahead's first request ...
-constexpr long long kMaxWindow = 32 << 20;      // ... doubles up to this
-constexpr long long kMaxAhead = 64 << 20;       // fetched but not yet read, at most
-constexpr long long kSlack = 4 << 20;           // reads this close together are sequential
-constexpr long long kRandomBlocks = 4;          // a random read fetches at least this many
-constexpr long long kRandomMaxBlocks = 16;      // ... and no more than this unless asked
+constexpr long long kBlock = 64 << 10;         // the host's block, as Read delivers them
+constexpr long long kFirstWindow = 1 << 20;    // the read-ahead's first request ...
+constexpr long long kMaxWindow = 32 << 20;     // ... doubles up to this
+constexpr long long kMaxAhead = 64 << 20;      // fetched but not yet read, at most
+constexpr long long kSlack = 4 << 20;          // reads this close together are sequential
+constexpr long long kRandomBlocks = 4;         // a random read fetches at least this many
+constexpr long long kRandomMaxBlocks = 16;     // ... and no more than this unless asked
 constexpr long long kCacheLimit = 16LL << 20;  // blocks kept per file
 
 }  // namespace

@@ -18,8 +18,8 @@ time_t ParseTime(const std::string& text) {
     return timegm(&t);
 }
 
-// Single lookups in one folder before it is listed instead: one listing of a big folder costs
-// about as much as this many lookups, and every later name is answered from it.
+// Single lookups in one folder before it is listed instead: a program that has asked for this
+// many names there is walking the folder, and one listing answers every name after them.
 constexpr int kListAfterLookups = 32;
 
 bool UnderOrAt(const std::string& path, const std::string& folder) {
@@ -102,6 +102,7 @@ void Tree::Forget(fuse_ino_t ino, uint64_t lookups) {
 }
 
 void Tree::Store(const std::string& folder, const Entries& entries) {
+    misses_.erase(folder);  // counted again once this listing is old
     Listing& listing = listings_[folder];
     listing.taken = Clock::now();
     listing.entries.clear();
