@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -149,8 +150,27 @@ TEST_P(DavmountReal, OrdinaryToolsKeepEveryByte) {
         EXPECT_EQ(mount.Unmount().first, 0);
     }
     EXPECT_EQ(Tree(server.root()), want);
+    std::string wide(64 << 20, '\0');  // a different word every 4 bytes
+    for (size_t i = 0; i < wide.size(); i += 4) memcpy(&wide[i], &i, 4);
+    WriteFile(server.root() + "/wide.bin", want["wide.bin"] = wide);
     Mount again(server.url(), work, server.password());
     ASSERT_TRUE(again.Mounted()) << again.Unmount().second;
+    // Two programs reading one big file at once, far apart: each gets every byte.
+    auto from = [&](off_t offset) {
+        std::string bytes;
+        static thread_local char piece[1 << 16];
+        int fd = open((again.point() + "/wide.bin").c_str(), O_RDONLY);
+        for (ssize_t n; (n = pread(fd, piece, sizeof piece, offset)) > 0; offset += n)
+            bytes.append(piece, n);
+        close(fd);
+        return bytes;
+    };
+    std::string tail;
+    std::thread second([&] { tail = from(32 << 20); });
+    std::string whole = from(0);
+    second.join();
+    EXPECT_TRUE(whole == wide) << whole.size() << " bytes read of " << wide.size();
+    EXPECT_TRUE(tail == wide.substr(32 << 20)) << tail.size() << " bytes read from 32 MiB";
     EXPECT_EQ(Tree(again.point()), want);
 }
 
