@@ -23,6 +23,14 @@ constexpr long long kCacheLimit = 16LL << 20;  // blocks kept per file
 
 }  // namespace
 
+struct OpenFile::Want {
+    Want(long long first, long long last) : first(first), got(last - first + 1) {}
+    long long first;
+    std::vector<std::shared_ptr<const std::string>> got;  // block first + i
+    long long awaited = -1;                               // the block it sleeps for
+    std::condition_variable arrived;
+};
+
 // Hands the blocks of one Read to the file's cache.
 class BlockSink final : public IFetchCallback {
 public:
@@ -73,7 +81,16 @@ void OpenFile::Deliver(long long offset, const char* data, long long length) {
     std::lock_guard<std::mutex> guard(lock_);
     long long index = offset / kBlock;
     inflight_.erase(index);
-    if (offset % kBlock == 0 && !blocks_.count(index)) {
+    if (offset % kBlock != 0) return;
+    // Only the reader waiting for this very block wakes: a herd woken per block costs more
+    // than the copy of its bytes.
+    for (Want* want : wants_) {
+        long long slot = index - want->first;
+        if (slot < 0 || slot >= static_cast<long long>(want->got.size())) continue;
+        if (!want->got[slot]) want->got[slot] = block;
+        if (want->awaited == index) want->arrived.notify_one();
+    }
+    if (!blocks_.count(index)) {
         blocks_[index] = std::move(block);
         cached_ += length;
     }
@@ -83,14 +100,10 @@ void OpenFile::Deliver(long long offset, const char* data, long long length) {
         cached_ -= static_cast<long long>(blocks_.begin()->second->size());
         blocks_.erase(blocks_.begin());
     }
-    // Only the readers waiting for this very block: a herd woken per block costs more than
-    // the copy of its bytes.
-    auto waiting = readers_.equal_range(index);
-    for (auto it = waiting.first; it != waiting.second; ++it) it->second->notify_one();
 }
 
 void OpenFile::WakeAll() {
-    for (auto& reader : readers_) reader.second->notify_one();
+    for (Want* want : wants_) want->arrived.notify_one();
     changed_.notify_all();
 }
 
@@ -109,9 +122,13 @@ int OpenFile::Fetch(std::unique_lock<std::mutex>& lock, long long first, long lo
                                 message);
     });
     lock.lock();
+    // A read stopped here (the read-ahead, once the reader went elsewhere) failed no one: the
+    // readers that waited for its blocks fetch them themselves.
+    bool stopped = handle->state.load() >= FS_HANDLE_STOP;
     for (long long b = first; b < first + count; ++b) {
         inflight_.erase(b);
-        if (!read.ok() && !blocks_.count(b)) failed_[b] = ErrnoFor(read.code, read.message);
+        if (!read.ok() && !stopped && !blocks_.count(b))
+            failed_[b] = ErrnoFor(read.code, read.message);
     }
     WakeAll();
     // 416: nothing at this offset, the file ends before it.
@@ -120,7 +137,7 @@ int OpenFile::Fetch(std::unique_lock<std::mutex>& lock, long long first, long lo
         return 0;
     }
     if (!read.ok()) {
-        if (handle->state.load() < FS_HANDLE_STOP)
+        if (!stopped)
             mount_.Note(LOG_ERROR, "read " + path + ": " + ResultName(read.code) + ": " +
                                        OneLine(read.message));
         return ErrnoFor(read.code, read.message);
@@ -149,13 +166,23 @@ int OpenFile::ReadRemote(std::unique_lock<std::mutex>& lock, off_t offset, size_
 
     const long long first = offset / kBlock;
     const long long last = (end - 1) / kBlock;
+    Want want(first, last);
+    wants_.push_back(&want);
+    struct Leave {
+        std::vector<Want*>& wants;
+        Want* want;
+        ~Leave() { wants.erase(std::find(wants.begin(), wants.end(), want)); }
+    } leave{wants_, &want};
     bool fetched = false;
     bool waited = false;
     for (;;) {
         long long missing = -1;
         long long awaited = -1;  // the last needed block on its way: blocks come in order
         for (long long b = first; b <= last && (eof_ < 0 || b * kBlock < eof_); ++b) {
-            if (blocks_.count(b)) continue;
+            auto& slot = want.got[b - first];
+            auto cached = slot ? blocks_.end() : blocks_.find(b);
+            if (cached != blocks_.end()) slot = cached->second;
+            if (slot) continue;
             bool coming = inflight_.count(b) || (streaming_ && b * kBlock >= streamPos_ &&
                                                  b * kBlock < streamPos_ + window_);
             if (coming) {
@@ -167,10 +194,9 @@ int OpenFile::ReadRemote(std::unique_lock<std::mutex>& lock, off_t offset, size_
         }
         if (missing < 0 && awaited < 0) break;
         if (missing < 0) {
-            std::condition_variable arrived;
-            auto registration = readers_.emplace(awaited, &arrived);
-            arrived.wait(lock);
-            readers_.erase(registration);
+            want.awaited = awaited;
+            want.arrived.wait(lock);
+            want.awaited = -1;
             waited = true;
             continue;
         }
@@ -189,13 +215,13 @@ int OpenFile::ReadRemote(std::unique_lock<std::mutex>& lock, off_t offset, size_
         if (error != 0) return error;
     }
     for (long long b = first; b <= last; ++b) {
-        auto it = blocks_.find(b);
-        if (it == blocks_.end()) break;
-        const std::string& block = *it->second;
+        const auto& kept = want.got[b - first];
+        if (!kept) break;
+        const std::string& block = *kept;
         long long from = std::max<long long>(offset, b * kBlock) - b * kBlock;
         long long to = std::min<long long>(end - b * kBlock, block.size());
         if (to > from) {
-            out->keep.push_back(it->second);
+            out->keep.push_back(kept);
             out->pieces.push_back(
                 {const_cast<char*>(block.data() + from), static_cast<size_t>(to - from)});
         }

@@ -68,7 +68,10 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;  // the read-ahead waits here for the reader
     bool streamWaiting_ = false;
-    std::multimap<long long, std::condition_variable*> readers_;  // block awaited -> its reader
+    // The reads in progress. Each is handed its blocks as they arrive, so that a block another
+    // reader's progress pushes out of the cache is not lost to the read that waited for it.
+    struct Want;
+    std::vector<Want*> wants_;
 
     // The server's bytes, while there is no local copy.
     // block index -> its bytes (the file's last block may be short)
