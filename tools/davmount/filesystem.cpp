@@ -350,6 +350,7 @@ void DavFs::Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
         fi->keep_cache = known != fs.cachedVersions_.end() && known->second == version;
         fs.cachedVersions_[ino] = version;
     }
+    fi->direct_io = fs.options_.directIo;
     fi->fh = reinterpret_cast<uint64_t>(new Handle{file, (fi->flags & O_APPEND) != 0});
     if (fuse_reply_open(req, fi) != 0) {
         delete &HandleOf(fi);
@@ -374,6 +375,7 @@ void DavFs::Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t,
         fs.tree_.Forget(ino, 1);
         return (void)fuse_reply_err(req, EIO);
     }
+    fi->direct_io = fs.options_.directIo;
     fi->fh = reinterpret_cast<uint64_t>(new Handle{file, (fi->flags & O_APPEND) != 0});
     fuse_entry_param e = {};
     e.ino = ino;

@@ -20,7 +20,8 @@ bool Seconds(const std::string& text, double* out) {
     return true;
 }
 
-// One "-o" list: ro, allow_other, uid=N, gid=N, umask=NNN, attr_timeout=S, dir_timeout=S.
+// One "-o" list: ro, allow_other, direct_io, uid=N, gid=N, umask=NNN, attr_timeout=S,
+// dir_timeout=S.
 bool TakeMountList(const std::string& list, MountOptions* o, std::string* error) {
     size_t begin = 0;
     while (begin <= list.size()) {
@@ -37,6 +38,8 @@ bool TakeMountList(const std::string& list, MountOptions* o, std::string* error)
             o->readOnly = true;
         else if (item == "allow_other")
             o->allowOther = true;
+        else if (item == "direct_io")
+            o->directIo = true;
         else if (key == "uid" && eq != std::string::npos)
             ok = ParseCount(value, 0xfffffffe, &id) && ((o->uid = static_cast<uid_t>(id)), true);
         else if (key == "gid" && eq != std::string::npos)
@@ -110,7 +113,10 @@ Mount:
   -o LIST                    comma-separated: ro, allow_other, uid=N, gid=N,
                              umask=NNN (octal, default 022), attr_timeout=S
                              (default 5), dir_timeout=S (how long a folder's
-                             listing is trusted, default 30)
+                             listing is trusted, default 30), direct_io (no
+                             kernel page cache: big files stream faster, but
+                             nothing is kept for the next read and shared
+                             mmap fails)
   --cache-dir DIR            where changed files wait for their upload (default
                              $XDG_CACHE_HOME/davmount or ~/.cache/davmount)
 

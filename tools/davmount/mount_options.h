@@ -13,6 +13,10 @@ struct MountOptions {
     std::string cacheDir;  // empty: $XDG_CACHE_HOME/davmount or ~/.cache/davmount
     bool readOnly = false;
     bool allowOther = false;
+    // Reads and writes go between the program and davmount without the kernel's page cache:
+    // a big file streams with one copy less, but nothing stays for the next read and a
+    // shared mmap is refused.
+    bool directIo = false;
     uid_t uid;
     gid_t gid;
     unsigned umask = 022;
