@@ -122,10 +122,17 @@ TEST_P(DavmountReal, OrdinaryToolsKeepEveryByte) {
         want.erase("one #1.txt");
         // In place: dd over the middle, append, truncate down and up, replace through rename.
         WriteFile(local + "/patch", std::string(4096, 'p'));
+        int reader = open(big.c_str(), O_RDONLY);  // its page stays in the kernel's cache
+        char seen[5] = {};
+        ASSERT_EQ(pread(reader, seen, 4, 300 * 4096), 4);
         ASSERT_EQ(system(("dd if=\"" + local + "/patch\" of=\"" + big +
                           "\" bs=4096 seek=300 conv=notrunc status=none")
                              .c_str()),
                   0);
+        // A program that has the file open sees what another one wrote into it.
+        EXPECT_EQ(pread(reader, seen, 4, 300 * 4096), 4);
+        EXPECT_STREQ(seen, "pppp");
+        close(reader);
         want["grüße über.bin"].replace(300 * 4096, 4096, std::string(4096, 'p'));
         ASSERT_EQ(system(("printf tail >> \"" + m + "/new dir/one #1.txt\"").c_str()), 0);
         want["new dir/one #1.txt"] += "tail";

@@ -327,6 +327,12 @@ void DavFs::Rename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino
     fuse_reply_err(req, error);
 }
 
+// A file opened only for writing cannot be mapped, and the kernel drops the pages its writes
+// cover from other opens' caches: its writes skip the page cache, one copy of every byte less.
+bool DavFs::DirectIo(int flags) const {
+    return options_.directIo || (flags & O_ACCMODE) == O_WRONLY;
+}
+
 void DavFs::Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     DavFs& fs = Of(req);
     std::call_once(fs.readAheadRaised_, RaiseReadAhead, fs.options_.mountpoint);
@@ -350,7 +356,7 @@ void DavFs::Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
         fi->keep_cache = known != fs.cachedVersions_.end() && known->second == version;
         fs.cachedVersions_[ino] = version;
     }
-    fi->direct_io = fs.options_.directIo;
+    fi->direct_io = fs.DirectIo(fi->flags);
     fi->fh = reinterpret_cast<uint64_t>(new Handle{file, (fi->flags & O_APPEND) != 0});
     if (fuse_reply_open(req, fi) != 0) {
         delete &HandleOf(fi);
@@ -375,7 +381,7 @@ void DavFs::Create(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t,
         fs.tree_.Forget(ino, 1);
         return (void)fuse_reply_err(req, EIO);
     }
-    fi->direct_io = fs.options_.directIo;
+    fi->direct_io = fs.DirectIo(fi->flags);
     fi->fh = reinterpret_cast<uint64_t>(new Handle{file, (fi->flags & O_APPEND) != 0});
     fuse_entry_param e = {};
     e.ino = ino;

@@ -61,6 +61,7 @@ private:
     std::shared_ptr<OpenFile> FileOf(fuse_ino_t ino);
     int Current(fuse_ino_t ino, Attr* attr);
     struct stat Stat(fuse_ino_t ino, const Attr& attr) const;
+    bool DirectIo(int openFlags) const;  // whether an open skips the kernel's page cache
     void ReplyEntry(fuse_req_t req, fuse_ino_t ino, const Attr& attr);
     int Child(fuse_ino_t parent, const char* name, std::string* path);
 
