@@ -5,7 +5,7 @@
 # davfs2 (mounted), all on one local lighttpd. Medians of 3 runs, clients in turn; writes are
 # timed until the data is on the server's disk. Writes a markdown table and one chart.
 #
-#   bench/report.sh [--build DIR] [--out DIR] [--runs N] [--quick]
+#   bench/report.sh [--build DIR] [--out DIR] [--runs N] [--quick] [--only "WORKLOAD... CLIENT..."]
 #   bench/report.sh --redraw [--out DIR]     table and chart again from DIR/times.tsv
 #
 # Needs root (mounts), /dev/fuse, and scripts/install-deps.sh --bench (davfs2, gnuplot).
@@ -18,6 +18,7 @@ build="$repo/build"
 out="$here/report"
 runs=3
 quick=0
+only=""
 redraw=0
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -25,8 +26,9 @@ while [ $# -gt 0 ]; do
     --out) out="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --quick) quick=1; shift ;;
+    --only) only="$2"; shift 2 ;;  # e.g. "read curl davmount davmount-direct"
     --redraw) redraw=1; shift ;;
-    *) echo "usage: report.sh [--build DIR] [--out DIR] [--runs N] [--quick] | --redraw [--out DIR]" >&2; exit 2 ;;
+    *) echo "usage: report.sh [--build DIR] [--out DIR] [--runs N] [--quick] [--only \"WORKLOAD... CLIENT...\"] | --redraw [--out DIR]" >&2; exit 2 ;;
   esac
 done
 davctl="$build/davctl"
@@ -97,7 +99,7 @@ with open(out + "/chart.dat", "w") as f:
         f.write('"%s" %s\n' % (label, " ".join(values)))
 EOF
 gnuplot <<EOF
-set terminal pngcairo size 900,400 font "sans,10"
+set terminal pngcairo size 1000,420 font "sans,10" noenhanced
 set output "$out/report.png"
 set title "Time per workload, one local lighttpd (median of $(tail -n +2 "$out/times.tsv" | cut -f3 | sort -u | grep -c .); lower is better)"
 set style data histograms
@@ -269,6 +271,11 @@ supported() {
 
 clients=(davctl davmount davmount-direct curl rclone rclone-mount davfs2)
 workloads=(list stats read write extract)
+if [ -n "$only" ]; then
+  keep() { local name; for name in $only; do [ "$name" = "$1" ] && return 0; done; return 1; }
+  picked=(); for c in "${clients[@]}"; do keep "$c" && picked+=("$c"); done; clients=("${picked[@]}")
+  picked=(); for w in "${workloads[@]}"; do keep "$w" && picked+=("$w"); done; workloads=("${picked[@]}")
+fi
 times="$out/times.tsv"
 printf 'workload\tclient\trun\tseconds\n' >"$times"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
