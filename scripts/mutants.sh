@@ -96,6 +96,13 @@ run_suite() {  # suite out-file
      for pid in $(pgrep -f "^$b/tests/"); do
        [ "$(ps -o etimes= -p "$pid" 2>/dev/null || echo 0)" -gt "${MUTANTS_TIMEOUT:-90}" ] && kill -9 "$pid" 2>/dev/null || true
      done
+     # ... and the mounts such a test left behind (the mount point is davmount's last argument).
+     for pid in $(pgrep -f "^$b/davmount "); do
+       if [ "$(ps -o etimes= -p "$pid" 2>/dev/null || echo 0)" -gt "${MUTANTS_TIMEOUT:-90}" ]; then
+         fusermount3 -u -z "$(tr '\0' '\n' <"/proc/$pid/cmdline" | tail -n 1)" 2>/dev/null || true
+         kill -9 "$pid" 2>/dev/null || true
+       fi
+     done
    done) &
   local watchdog=$!
   (cd "$b" && ctest -j"${MUTANTS_JOBS:-$(nproc)}" >"$work/$1/ctest.log" 2>&1) || true
