@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -178,22 +179,38 @@ TEST_P(DavmountReal, OrdinaryToolsKeepEveryByte) {
     // Again without the kernel's page cache: every read reaches davmount.
     Mount again(server.url(), work, server.password(), "direct_io");
     ASSERT_TRUE(again.Mounted()) << again.Unmount().second;
-    // Two programs reading one big file at once, far apart: each gets every byte.
+    // Programs reading one big file at once: one from start to end, one from the middle, two
+    // here and there in pieces of up to 3 MiB. Each gets every byte.
+    std::string path = again.point() + "/wide.bin";
     auto from = [&](off_t offset) {
         std::string bytes;
         static thread_local char piece[1 << 16];
-        int fd = open((again.point() + "/wide.bin").c_str(), O_RDONLY);
+        int fd = open(path.c_str(), O_RDONLY);
         for (ssize_t n; (n = pread(fd, piece, sizeof piece, offset)) > 0; offset += n)
             bytes.append(piece, n);
         close(fd);
         return bytes;
     };
+    std::atomic<int> scattered{0};  // pieces read right
+    auto scatter = [&](unsigned seed) {
+        std::mt19937 random(seed);
+        std::string piece(3 << 20, '\0');
+        int fd = open(path.c_str(), O_RDONLY);
+        for (int i = 0; i < 100; ++i) {
+            size_t at = random() % wide.size(), n = 1 + random() % piece.size();
+            n = std::min(n, wide.size() - at);
+            scattered += pread(fd, &piece[0], n, at) == static_cast<ssize_t>(n) &&
+                         piece.compare(0, n, wide, at, n) == 0;
+        }
+        close(fd);
+    };
     std::string tail;
-    std::thread second([&] { tail = from(32 << 20); });
+    std::thread second([&] { tail = from(32 << 20); }), third(scatter, 1), fourth(scatter, 2);
     std::string whole = from(0);
-    second.join();
+    for (auto* thread : {&second, &third, &fourth}) thread->join();
     EXPECT_TRUE(whole == wide) << whole.size() << " bytes read of " << wide.size();
     EXPECT_TRUE(tail == wide.substr(32 << 20)) << tail.size() << " bytes read from 32 MiB";
+    EXPECT_EQ(scattered, 200);
     EXPECT_EQ(Tree(again.point()), Digests(want));
 }
 
