@@ -173,11 +173,13 @@ int OpenFile::ReadRemote(std::unique_lock<std::mutex>& lock, off_t offset, size_
         Want* want;
         ~Leave() { wants.erase(std::find(wants.begin(), wants.end(), want)); }
     } leave{wants_, &want};
-    bool fetched = false;
+    std::vector<bool> fetched(want.got.size());  // by this read itself
     bool waited = false;
     for (;;) {
-        long long missing = -1;
+        long long missing = -1;  // the first needed block nobody is fetching
         long long awaited = -1;  // the last needed block on its way: blocks come in order
+        // Every needed block in the cache is taken now: while this read waits or fetches,
+        // other readers may push it out.
         for (long long b = first; b <= last && (eof_ < 0 || b * kBlock < eof_); ++b) {
             auto& slot = want.got[b - first];
             auto cached = slot ? blocks_.end() : blocks_.find(b);
@@ -185,12 +187,10 @@ int OpenFile::ReadRemote(std::unique_lock<std::mutex>& lock, off_t offset, size_
             if (slot) continue;
             bool coming = inflight_.count(b) || (streaming_ && b * kBlock >= streamPos_ &&
                                                  b * kBlock < streamPos_ + window_);
-            if (coming) {
+            if (coming)
                 awaited = b;
-                continue;
-            }
-            missing = b;
-            break;
+            else if (missing < 0)
+                missing = b;
         }
         if (missing < 0 && awaited < 0) break;
         if (missing < 0) {
@@ -204,13 +204,14 @@ int OpenFile::ReadRemote(std::unique_lock<std::mutex>& lock, off_t offset, size_
         // that stopped answering costs one stall, not one per reader.
         auto failure = failed_.find(missing);
         if (waited && failure != failed_.end()) return failure->second;
-        if (fetched) return EIO;  // fetched once already and still missing
-        fetched = true;
+        if (fetched[missing - first]) return EIO;  // fetched by this read and still missing
         long long count = 0;
         while (count < std::max(last - missing + 1, kRandomBlocks) &&
                (count < kRandomMaxBlocks || missing + count <= last) &&
                !blocks_.count(missing + count) && !inflight_.count(missing + count))
             ++count;
+        for (long long b = missing; b < missing + count && b <= last; ++b)
+            fetched[b - first] = true;
         int error = Fetch(lock, missing, count, std::make_shared<_FS_HANDLE>());
         if (error != 0) return error;
     }
