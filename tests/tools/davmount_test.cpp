@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -16,6 +15,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
+#include "support/dataops_fixture.h"
 #include "support/paths.h"
 #include "support/real_server.h"
 #include "support/scripted_server.h"
@@ -173,8 +173,7 @@ TEST_P(DavmountReal, OrdinaryToolsKeepEveryByte) {
         EXPECT_EQ(mount.Unmount().first, 0);
     }
     EXPECT_EQ(Tree(server.root()), Digests(want));
-    std::string wide(64 << 20, '\0');  // a different word every 4 bytes
-    for (size_t i = 0; i < wide.size(); i += 4) memcpy(&wide[i], &i, 4);
+    std::string wide = Pattern(64 << 20);
     WriteFile(server.root() + "/wide.bin", want["wide.bin"] = wide);
     // Again without the kernel's page cache: every read reaches davmount.
     Mount again(server.url(), work, server.password(), "direct_io");
@@ -216,14 +215,6 @@ TEST_P(DavmountReal, OrdinaryToolsKeepEveryByte) {
 
 INSTANTIATE_TEST_SUITE_P(Basic, DavmountReal, ::testing::Values("lighttpd", "apache"));
 
-std::string Multistatus(const std::string& href, long long size) {
-    return "<multistatus xmlns=\"DAV:\"><response><href>" + href +
-           "</href><propstat><prop><resourcetype>" + (size < 0 ? "<collection/>" : "") +
-           "</resourcetype><getcontentlength>" + std::to_string(size < 0 ? 0 : size) +
-           "</getcontentlength></prop><status>HTTP/1.1 200 OK</status></propstat></response>"
-           "</multistatus>";
-}
-
 // Failures the mount must hand to the program that closes or reads, never hide or hang on.
 TEST(DavmountScripted, RefusedUploadsAndSilentServersReachTheCaller) {
     ASSERT_EQ(access("/dev/fuse", R_OK | W_OK), 0) << "/dev/fuse is missing: cannot mount";
@@ -235,10 +226,10 @@ TEST(DavmountScripted, RefusedUploadsAndSilentServersReachTheCaller) {
     auto [status, said] = refused.Unmount();
     EXPECT_EQ(std::to_string(status) + " " + said,
               "4 davmount: connect to " + server.url() + ": ACCESS_DENIED: 401 Unauthorized\n");
-    server.Respond(207, Multistatus("/", -1));  // the connection test
+    server.Respond(207, Multistatus({{"/", -1}}));  // the connection test
     server.Respond(404);                        // the lookup of a new name
     server.Respond(507);                        // its upload
-    server.Respond(207, Multistatus("/slow.bin", 100000));
+    server.Respond(207, Multistatus({{"/slow.bin", 100000}}));
     ScriptedResponse silence;  // a GET the server reads and never answers
     silence.delayMs = 600000;
     server.Enqueue(silence);
@@ -268,7 +259,7 @@ TEST(DavmountScripted, RefusedUploadsAndSilentServersReachTheCaller) {
         EXPECT_EQ(mount.Unmount().first, 0);
     }
     // The next mount says what an earlier one left unsent.
-    server.Respond(207, Multistatus("/", -1));
+    server.Respond(207, Multistatus({{"/", -1}}));
     Mount again(server.url(), dir);
     ASSERT_TRUE(again.Mounted()) << again.Unmount().second;
     EXPECT_NE(again.Unmount().second.find("not sent by an earlier mount: /new.txt"),
@@ -283,13 +274,9 @@ TEST(DavmountScripted, NameAfterNameInOneFolderListsItOnce) {
     char dir[] = "/tmp/davmount-test-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     ScriptedServer server;
-    server.Respond(207, Multistatus("/", -1));  // the connection test
+    server.Respond(207, Multistatus({{"/", -1}}));  // the connection test
     for (int i = 0; i < 32; ++i) server.Respond(404);
-    std::string listing = Multistatus("/", -1), last = Multistatus("/f39", 3);
-    listing.insert(listing.find("</multistatus>"),
-                   last.substr(last.find("<response>"),
-                               last.find("</multistatus>") - last.find("<response>")));
-    server.Respond(207, listing);
+    server.Respond(207, Multistatus({{"/", -1}, {"/f39", 3}}));
     std::string found;
     {
         Mount mount(server.url(), dir);
