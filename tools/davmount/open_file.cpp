@@ -182,8 +182,10 @@ int OpenFile::ReadRemote(std::unique_lock<std::mutex>& lock, off_t offset, size_
         // other readers may push it out.
         for (long long b = first; b <= last && (eof_ < 0 || b * kBlock < eof_); ++b) {
             auto& slot = want.got[b - first];
-            auto cached = slot ? blocks_.end() : blocks_.find(b);
-            if (cached != blocks_.end()) slot = cached->second;
+            if (!slot) {
+                auto cached = blocks_.find(b);
+                if (cached != blocks_.end()) slot = cached->second;
+            }
             if (slot) continue;
             bool coming = inflight_.count(b) || (streaming_ && b * kBlock >= streamPos_ &&
                                                  b * kBlock < streamPos_ + window_);
